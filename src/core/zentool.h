@@ -1,0 +1,97 @@
+// Zentool: the utility object under every other layer. It has no state of
+// its own beyond its version numbers; callers create one on the stack where
+// they need an operation.
+//
+// Texts are Shift_JIS byte strings whose lines end in CR LF. Paths are the
+// file system's bytes (UTF-8 here); "/" is the folder separator, and "\" is
+// accepted as one too.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace velkaro {
+
+// Which part of a path `ZenSplitPath` returns.
+enum class PathPart {
+  Drive = 1,          // "X:" or empty
+  Folder = 2,         // without one trailing separator
+  Name = 3,           // file name without extension
+  Extension = 4,      // without its dot
+  DriveFolder = 5,    // drive and folder
+  NameExtension = 6,  // file name with extension
+};
+
+// The memory block behind `ZenGetMemory`: a zero-filled heap block.
+struct ZenMemoryBlock;
+using ZenMemoryHandle = ZenMemoryBlock*;
+
+class Zentool {
+ public:
+  Zentool() = default;
+  virtual ~Zentool() = default;
+
+  // Version number i (0..3) of the tool library; -1 for any other i.
+  int ZenGetVersion(int i) const;
+
+  // Obtains (size > 0, no block yet), resizes (size > 0, block held) or
+  // releases (size 0) the caller's memory block. A block is size + 16 bytes,
+  // zero-filled. Returns 0, or 1/2 (obtain), 11/12 (resize) on failure.
+  // Releasing a block that is not held shows a warning and returns 0.
+  int ZenGetMemory(ZenMemoryHandle& handle, char*& pointer, std::int64_t size);
+
+  // --- lines and records (CR LF texts, TAB-separated records) ---
+  int ZenCountLines(const std::string& text) const;
+  std::string ZenGetLine(const std::string& text, int i) const;
+  std::string ZenGetLineCrLf(const std::string& text, int i) const;
+  std::string ZenDeleteLine(const std::string& text, int i) const;
+  std::string ZenGetTabItem(const std::string& record, int i) const;
+
+  // --- paths ---
+  std::string ZenJoinPath(const std::string& folder, const std::string& name) const;
+  std::string ZenSplitPath(PathPart part, const std::string& path) const;
+  // The drive and folder of `path` into `folder`; 0, or 1 when empty.
+  int ZenGetFolder(const std::string& path, std::string& folder) const;
+
+  // --- files ---
+  // Size in bytes; 0 when the file does not exist or cannot be opened.
+  std::int64_t ZenGetFileSize(const std::string& path) const;
+  // The whole file; empty on any failure.
+  std::string ZenReadFile(const std::string& path, int chunkSize) const;
+  // Writes `text` as the whole file: 0, or 1/2 (not created: I/O error /
+  // other), 3/4 (a write failed: I/O error / other).
+  int ZenWriteFile(const std::string& path, const std::string& text, int chunkSize) const;
+
+  // --- Japanese text ---
+  static bool ZenIsSjisLead(int byte) {
+    const unsigned b = static_cast<unsigned>(byte) & 0xFFu;
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+  }
+  // Shift_JIS to 7-bit ISO-2022-JP. Pumps events while it works.
+  std::string ZenSjisToJis(std::string text) const;
+
+  // --- Base64 and encoded words ---
+  std::string ZenBase64Encode(const std::string& text) const;
+  std::string ZenBase64EncodeBuf(std::size_t count, const void* bytes) const;
+  // The payload of an ISO-2022-JP "B" encoded word for a Shift_JIS text.
+  std::string ZenMimeEncode(const std::string& sjisText) const;
+  // The whole file as Base64, read in chunks; empty on any failure.
+  std::string ZenFileToBase64(const std::string& path, int chunkSize) const;
+
+  // --- dates ---
+  // The local time of `t` by style number; empty for unknown styles.
+  std::string FormatDateTime(std::time_t t, int style) const;
+
+  // --- waiting ---
+  // n passes of a 1 ms sleep followed by a pump; n = 0 pumps once.
+  void Wait(int n) const;
+  // Delivers every pending event before returning.
+  void Pump() const;
+
+ private:
+  static constexpr int kVersion[4] = {1, 0, 1, 3};
+};
+
+}  // namespace velkaro

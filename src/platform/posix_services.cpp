@@ -1,0 +1,100 @@
+#include "platform/posix_services.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#ifndef VELKARO_VERSION
+#define VELKARO_VERSION "0.0.0"
+#endif
+
+namespace velkaro::posix {
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool IsWritableFolder(const std::string& folder) {
+  struct stat st {};
+  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         ::access(folder.c_str(), W_OK) == 0;
+}
+
+// Creates every missing folder of `path`, like `mkdir -p`.
+bool MakeFolders(const std::string& path) {
+  if (path.empty()) return false;
+  for (std::size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos != path.size() && path[pos] != '/') continue;
+    const std::string prefix = path.substr(0, pos);
+    if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  }
+  return IsWritableFolder(path);
+}
+
+std::string TrimTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+}  // namespace
+
+void SleepMs(int ms) {
+  if (ms <= 0) return;
+  timespec ts{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+std::string ExecutablePath() {
+  std::string buffer(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+  if (n <= 0) return {};
+  buffer.resize(static_cast<std::size_t>(n));
+  return buffer;
+}
+
+std::string ProgramFolder(const std::string& executablePath) {
+  const std::string home = Environment("VELKARO_HOME");
+  if (!home.empty()) {
+    MakeFolders(home);
+    return TrimTrailingSlashes(home);
+  }
+  if (!executablePath.empty()) {
+    const std::string folder = FolderOf(executablePath);
+    if (IsWritableFolder(folder)) return folder;
+  }
+  std::string data = Environment("XDG_DATA_HOME");
+  if (data.empty() || data.front() != '/') {
+    data = Environment("HOME");
+    if (data.empty()) data = "/tmp";
+    data = TrimTrailingSlashes(data) + "/.local/share";
+  }
+  const std::string folder = TrimTrailingSlashes(data) + "/velkaro";
+  MakeFolders(folder);
+  return folder;
+}
+
+std::tm LocalTime(std::time_t t) {
+  std::tm out{};
+  ::localtime_r(&t, &out);
+  return out;
+}
+
+std::string BuildVersion() {
+  return std::string(VELKARO_VERSION) + ".0";
+}
+
+}  // namespace velkaro::posix

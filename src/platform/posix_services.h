@@ -1,0 +1,33 @@
+// Host services that need no window system, shared by the Qt platform, the
+// headless front end and the test platform.
+#pragma once
+
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "platform/stream_socket.h"
+
+namespace velkaro {
+
+class Platform;
+
+namespace posix {
+
+void SleepMs(int ms);
+// The running program's path as the kernel knows it (/proc/self/exe).
+std::string ExecutablePath();
+// The program folder: $VELKARO_HOME when set; else the executable's folder
+// when it is writable; else $XDG_DATA_HOME/velkaro (~/.local/share/velkaro),
+// created on first use. Never ends in a separator (except for "/").
+std::string ProgramFolder(const std::string& executablePath);
+std::tm LocalTime(std::time_t t);
+// The version the build was made with, "major.minor.patch.0".
+std::string BuildVersion();
+
+// A TCP socket whose connect waits in 1 ms sleep-and-pump steps on
+// `platform` (at most `connectTimeoutMs`), so the window stays alive.
+std::unique_ptr<StreamSocket> NewTcpSocket(Platform& platform, int connectTimeoutMs = 20000);
+
+}  // namespace posix
+}  // namespace velkaro

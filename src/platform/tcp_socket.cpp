@@ -1,0 +1,156 @@
+// TCP stream socket on POSIX sockets. Connecting and sending never block the
+// user-interface thread for long: both wait in 1 ms sleep-and-pump steps, so
+// timers and the stop button keep working while a slow server is reached.
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix_services.h"
+
+namespace velkaro::posix {
+namespace {
+
+// How long one send may wait for room in the socket's buffer before it
+// reports the bytes accepted so far (or a failure).
+constexpr int kSendTimeoutMs = 20000;
+
+class TcpSocket final : public StreamSocket {
+ public:
+  TcpSocket(Platform& platform, int connectTimeoutMs)
+      : platform_(platform), connectTimeoutMs_(connectTimeoutMs) {}
+  ~TcpSocket() override { Close(); }
+
+  bool Create() override {
+    created_ = true;
+    return true;
+  }
+
+  bool Connect(const std::string& host, int port) override {
+    if (!created_ || fd_ >= 0) return false;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(port);
+    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0) {
+      return false;
+    }
+    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+      if (ConnectTo(*ai)) break;
+    }
+    ::freeaddrinfo(list);
+    return fd_ >= 0;
+  }
+
+  int Send(const char* data, int length) override {
+    if (fd_ < 0 || length < 0) return -1;
+    int sent = 0;
+    int waited = 0;
+    while (sent < length) {
+      const ssize_t n =
+          ::send(fd_, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) {
+        sent += static_cast<int>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waited < kSendTimeoutMs) {
+        WaitStep();
+        ++waited;
+        continue;
+      }
+      break;
+    }
+    return sent > 0 ? sent : -1;
+  }
+
+  bool ReadableBytes(int& count) override {
+    count = 0;
+    if (fd_ < 0) return false;
+    int available = 0;
+    if (::ioctl(fd_, FIONREAD, &available) != 0) return false;
+    if (available == 0 && PeerHasClosed()) return false;
+    count = available;
+    return true;
+  }
+
+  int Receive(char* buffer, int capacity) override {
+    if (fd_ < 0 || capacity <= 0) return -1;
+    ssize_t n;
+    do {
+      n = ::recv(fd_, buffer, static_cast<size_t>(capacity), MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+  }
+
+  void Close() override {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  bool IsOpen() const override { return fd_ >= 0; }
+
+ private:
+  void WaitStep() {
+    platform_.Sleep(1);
+    platform_.Pump();
+  }
+
+  // A closed connection reads as "nothing readable" forever; telling it
+  // apart lets the reply reader give up at once instead of at its time-out.
+  bool PeerHasClosed() {
+    char probe;
+    const ssize_t n = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0) return true;
+    return n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+  }
+
+  bool ConnectTo(const addrinfo& ai) {
+    const int fd = ::socket(ai.ai_family, ai.ai_socktype | SOCK_CLOEXEC, ai.ai_protocol);
+    if (fd < 0) return false;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    if (::connect(fd, ai.ai_addr, ai.ai_addrlen) == 0 || AwaitConnect(fd)) {
+      fd_ = fd;
+      return true;
+    }
+    ::close(fd);
+    return false;
+  }
+
+  bool AwaitConnect(int fd) {
+    if (errno != EINPROGRESS) return false;
+    for (int waited = 0; waited <= connectTimeoutMs_; ++waited) {
+      pollfd p{fd, POLLOUT, 0};
+      const int ready = ::poll(&p, 1, 0);
+      if (ready < 0 && errno != EINTR) return false;
+      if (ready > 0) {
+        int error = 0;
+        socklen_t len = sizeof error;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
+        return error == 0;
+      }
+      WaitStep();
+    }
+    return false;
+  }
+
+  Platform& platform_;
+  int connectTimeoutMs_;
+  bool created_ = false;
+  int fd_ = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<StreamSocket> NewTcpSocket(Platform& platform, int connectTimeoutMs) {
+  return std::make_unique<TcpSocket>(platform, connectTimeoutMs);
+}
+
+}  // namespace velkaro::posix

@@ -1,0 +1,127 @@
+// A platform for tests and scripted runs: nothing is shown, nothing waits.
+// Message boxes are answered from a script and recorded; status texts,
+// timers, posted commands, sounds and shell opens are recorded; time is a
+// virtual clock that `Sleep` advances, and `Pump` delivers the timers that
+// have come due on it and the commands posted so far.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace velkaro {
+
+class TestPlatform : public Platform {
+ public:
+  struct MessageBoxCall {
+    std::string text;  // Shift_JIS
+    MsgButtons buttons;
+    MsgIcon icon;
+    MsgAnswer answer;
+  };
+  struct TimerEvent {
+    enum Kind { Start, Stop, Fire } kind;
+    int id;
+    int periodMs;
+  };
+
+  TestPlatform();
+
+  // --- scripting ---
+  // Answers for the next message boxes, in order. Unscripted boxes get the
+  // first button (OK or Yes).
+  void QueueAnswer(MsgAnswer answer) { answers_.push_back(answer); }
+  // Sets the virtual clock to a local calendar time.
+  void SetLocalTime(int year, int month, int day, int hour, int minute, int second);
+  // Offset of local time from UTC used by `LocalTime`, in seconds.
+  void SetUtcOffset(long seconds) { utcOffset_ = seconds; }
+  // With real sleeping on, `Sleep` also blocks the thread (for tests that
+  // talk to real servers); the virtual clock advances either way.
+  void SetRealSleep(bool on) { realSleep_ = on; }
+  void SetSocketFactory(std::function<std::unique_ptr<StreamSocket>()> factory) {
+    socketFactory_ = std::move(factory);
+  }
+  void SetClipboard(std::optional<std::string> sjisText) { clipboard_ = std::move(sjisText); }
+  void SetShellOpenResult(bool ok) { shellOpenResult_ = ok; }
+  void SetProgramFolder(std::string folder) { programFolder_ = std::move(folder); }
+  void SetExecutablePath(std::string path) { executablePath_ = std::move(path); }
+  void SetSocketsStartResult(bool ok) { socketsStartResult_ = ok; }
+  // Called on every `Pump`, after due timers and posted commands.
+  void SetPumpHook(std::function<void()> hook) { pumpHook_ = std::move(hook); }
+
+  // --- what happened ---
+  const std::vector<MessageBoxCall>& MessageBoxes() const { return boxes_; }
+  const std::vector<std::string>& StatusTexts() const { return statusTexts_; }
+  const std::vector<TimerEvent>& TimerEvents() const { return timerEvents_; }
+  const std::vector<int>& PostedCommands() const { return postedCommands_; }
+  int CloseRequests() const { return closeRequests_; }
+  const std::vector<std::string>& PlayedWaves() const { return playedWaves_; }
+  const std::vector<std::string>& ShellOpened() const { return shellOpened_; }
+  long long VirtualMs() const { return virtualMs_; }
+  long long PumpCount() const { return pumps_; }
+  bool TimerRunning(TimerTarget* target, int id) const { return timers_.count({target, id}) != 0; }
+  std::size_t RunningTimers() const { return timers_.size(); }
+  void ClearRecords();
+
+  // --- Platform ---
+  void Sleep(int ms) override;
+  void Pump() override;
+  void StartTimer(TimerTarget* target, int id, int periodMs) override;
+  void StopTimer(TimerTarget* target, int id) override;
+  void SetCommandTarget(CommandTarget* target) override { commandTarget_ = target; }
+  void PostCommand(int commandId) override;
+  void PostCloseRequest() override;
+  MsgAnswer MessageBox(const std::string& sjisText, MsgButtons buttons, MsgIcon icon) override;
+  void SetStatusText(const std::string& sjisText) override;
+  void PlayWave(const std::string& path) override { playedWaves_.push_back(path); }
+  std::unique_ptr<StreamSocket> NewSocket() override;
+  bool StartSockets() override { return socketsStartResult_; }
+  bool ShellOpen(const std::string& target) override;
+  std::optional<std::string> ClipboardText() override { return clipboard_; }
+  std::string ExecutablePath() override { return executablePath_; }
+  std::string VersionString() override;
+  std::string ProgramFolder() override { return programFolder_; }
+  std::time_t Now() override;
+  std::tm LocalTime(std::time_t t) override;
+
+ private:
+  struct Timer {
+    int periodMs;
+    long long dueMs;
+  };
+  void DeliverDueTimers();
+  void DeliverPosted();
+
+  std::deque<MsgAnswer> answers_;
+  std::vector<MessageBoxCall> boxes_;
+  std::vector<std::string> statusTexts_;
+  std::vector<TimerEvent> timerEvents_;
+  std::map<std::pair<TimerTarget*, int>, Timer> timers_;
+  std::vector<int> postedCommands_;
+  std::deque<int> pendingCommands_;  // -1 stands for a close request
+  int closeRequests_ = 0;
+  std::vector<std::string> playedWaves_;
+  std::vector<std::string> shellOpened_;
+  CommandTarget* commandTarget_ = nullptr;
+  std::function<std::unique_ptr<StreamSocket>()> socketFactory_;
+  std::function<void()> pumpHook_;
+  std::optional<std::string> clipboard_;
+  bool shellOpenResult_ = true;
+  bool socketsStartResult_ = true;
+  bool realSleep_ = false;
+  bool delivering_ = false;
+  std::string programFolder_ = ".";
+  std::string executablePath_ = "./velkaro";
+  std::time_t epoch_ = 0;  // calendar time at virtual millisecond 0
+  long utcOffset_ = 0;
+  long long virtualMs_ = 0;
+  long long pumps_ = 0;
+};
+
+}  // namespace velkaro

@@ -1,0 +1,68 @@
+#include "support/test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace velkaro::testing {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "velkaro-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    ADD_FAILURE() << "cannot create a temporary folder";
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string RunCommand(const std::string& command, const std::string& input, bool* ok) {
+  TempDir dir;
+  const std::string inputPath = dir.File("stdin");
+  const std::string outputPath = dir.File("stdout");
+  WriteBytes(inputPath, input);
+  const std::string line = "(" + command + ") <'" + inputPath + "' >'" + outputPath + "'";
+  const int status = std::system(line.c_str());
+  if (ok != nullptr) *ok = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return ReadBytes(outputPath);
+}
+
+bool HaveProgram(const std::string& name) {
+  const std::string line = "command -v '" + name + "' >/dev/null 2>&1";
+  return std::system(line.c_str()) == 0;
+}
+
+std::string Hex(const std::string& bytes) {
+  std::ostringstream out;
+  char buffer[4];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(buffer, sizeof buffer, "%02X", static_cast<unsigned char>(bytes[i]));
+    if (i != 0) out << ' ';
+    out << buffer;
+  }
+  return out.str();
+}
+
+}  // namespace velkaro::testing

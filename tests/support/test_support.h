@@ -1,0 +1,51 @@
+// Helpers shared by the test programs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/test_platform.h"
+
+namespace velkaro::testing {
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// A test with the test platform installed for its duration.
+class PlatformTest : public ::testing::Test {
+ protected:
+  PlatformTest() : scope_(platform) {}
+  TestPlatform platform;
+
+ private:
+  ScopedPlatform scope_;
+};
+
+// Writes bytes to a file, replacing it; fails the test when it cannot.
+void WriteBytes(const std::string& path, const std::string& bytes);
+std::string ReadBytes(const std::string& path);
+
+// Runs a shell command, feeding `input` on its standard input; returns its
+// standard output. `ok` is set from its exit status.
+std::string RunCommand(const std::string& command, const std::string& input, bool* ok = nullptr);
+
+// True when a program is on the PATH.
+bool HaveProgram(const std::string& name);
+
+// Bytes as space-separated hex, for readable failure messages.
+std::string Hex(const std::string& bytes);
+
+}  // namespace velkaro::testing
