@@ -1,1 +1,188 @@
+// Base64 (RFC 2045 alphabet, "=" fill, no line breaks), the payload of
+// ISO-2022-JP "B" encoded words (RFC 2047) and whole files as Base64.
+//
+// Nothing here breaks lines: an attachment's text is cut into lines only
+// while it is sent, and an encoded word is never split or folded.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "core/base64_detail.h"
 #include "core/zentool.h"
+
+namespace velkaro {
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr int kMinimumChunk = 300;
+
+// The two characters of every 12-bit value, so a group of three bytes takes
+// two lookups and two 2-byte stores instead of four of each.
+constexpr std::array<char, 2 * 4096> MakePairTable() {
+  std::array<char, 2 * 4096> table{};
+  for (int v = 0; v < 4096; ++v) {
+    table[2 * v] = kAlphabet[v >> 6];
+    table[2 * v + 1] = kAlphabet[v & 0x3F];
+  }
+  return table;
+}
+constexpr std::array<char, 2 * 4096> kPairs = MakePairTable();
+
+constexpr std::size_t EncodedLength(std::size_t count) {
+  return (count + 2) / 3 * 4;
+}
+
+// Writes the EncodedLength(count) characters of `count` bytes to `out`.
+void Encode(const unsigned char* in, std::size_t count, char* out) {
+  const unsigned char* const whole = in + (count - count % 3);
+  for (; in != whole; in += 3, out += 4) {
+    const std::uint32_t group = (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
+    std::memcpy(out, &kPairs[2 * (group >> 12)], 2);
+    std::memcpy(out + 2, &kPairs[2 * (group & 0xFFF)], 2);
+  }
+  // A last group of one or two bytes: the missing bytes count as 0 and the
+  // characters that stand only for them become "=".
+  switch (count % 3) {
+    case 1:
+      out[0] = kAlphabet[in[0] >> 2];
+      out[1] = kAlphabet[(in[0] & 0x03) << 4];
+      out[2] = '=';
+      out[3] = '=';
+      break;
+    case 2:
+      out[0] = kAlphabet[in[0] >> 2];
+      out[1] = kAlphabet[((in[0] & 0x03) << 4) | (in[1] >> 4)];
+      out[2] = kAlphabet[(in[1] & 0x0F) << 2];
+      out[3] = '=';
+      break;
+    default: break;
+  }
+}
+
+std::string EncodeToString(const void* bytes, std::size_t count) {
+  std::string text(EncodedLength(count), '\0');
+  if (count != 0) Encode(static_cast<const unsigned char*>(bytes), count, text.data());
+  return text;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The tool library's memory block, released on every way out of the scope.
+class ScopedMemoryBlock {
+ public:
+  ScopedMemoryBlock() = default;
+  ~ScopedMemoryBlock() {
+    // A failed obtain leaves no handle; releasing then would only raise the
+    // "release failed" warning for a block that never existed.
+    if (handle_ != nullptr) tool_.ZenGetMemory(handle_, pointer_, 0);
+  }
+  ScopedMemoryBlock(const ScopedMemoryBlock&) = delete;
+  ScopedMemoryBlock& operator=(const ScopedMemoryBlock&) = delete;
+  bool Obtain(std::size_t size) {
+    return tool_.ZenGetMemory(handle_, pointer_, static_cast<std::int64_t>(size)) == 0;
+  }
+  char* data() const { return pointer_; }
+
+ private:
+  Zentool tool_;
+  ZenMemoryHandle handle_ = nullptr;
+  char* pointer_ = nullptr;
+};
+
+// Reads exactly `count` bytes. An error, or an end of file before `count`
+// bytes (the file shrank since its size was taken), is a failed read: the
+// block would otherwise still hold bytes of the step before.
+bool ReadFully(int fd, char* into, std::size_t count) {
+  while (count > 0) {
+    const ssize_t n = ::read(fd, into, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    into += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+namespace detail {
+
+int Base64ReadChunk(int requested) {
+  const int whole = requested - requested % 3;
+  return whole < kMinimumChunk ? kMinimumChunk : whole;
+}
+
+std::string FileToBase64(const std::string& path, std::int64_t size, int chunkSize) {
+  if (size <= 0) return {};
+  const std::size_t total = static_cast<std::size_t>(size);
+  const std::size_t chunk = static_cast<std::size_t>(Base64ReadChunk(chunkSize));
+
+  // No step reads more than the file holds, so a block larger than the file
+  // would be zero-filled for nothing.
+  ScopedMemoryBlock block;
+  if (!block.Obtain(std::min(chunk, total))) return {};
+
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return {};
+
+  // The whole text is sized once and every step encodes straight into its
+  // place. Every step but the last is a multiple of 3 bytes, so the joined
+  // steps are exactly the text of the whole file, with "=" only at its end.
+  std::string text;
+  try {
+    text.resize(EncodedLength(total));
+  } catch (const std::bad_alloc&) {
+    return {};
+  } catch (const std::length_error&) {
+    return {};
+  }
+  char* out = text.data();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(block.data());
+  for (std::size_t left = total; left > 0;) {
+    const std::size_t step = std::min(chunk, left);
+    if (!ReadFully(fd.get(), block.data(), step)) return {};
+    Encode(bytes, step, out);
+    out += EncodedLength(step);
+    left -= step;
+  }
+  return text;
+}
+
+}  // namespace detail
+
+std::string Zentool::ZenBase64Encode(const std::string& text) const {
+  return EncodeToString(text.data(), text.size());
+}
+
+std::string Zentool::ZenBase64EncodeBuf(std::size_t count, const void* bytes) const {
+  return EncodeToString(bytes, count);
+}
+
+std::string Zentool::ZenMimeEncode(const std::string& sjisText) const {
+  if (sjisText.empty()) return {};
+  return ZenBase64Encode(ZenSjisToJis(sjisText));
+}
+
+std::string Zentool::ZenFileToBase64(const std::string& path, int chunkSize) const {
+  return detail::FileToBase64(path, ZenGetFileSize(path), chunkSize);
+}
+
+}  // namespace velkaro
