@@ -12,7 +12,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.skipped) {
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
         // The plain name without "/real_time" and similar suffixes.
         std::string name = run.benchmark_name();
         const auto slash = name.find('/');

@@ -17,7 +17,6 @@ namespace {
 
 using testing::HaveProgram;
 using testing::PlatformTest;
-using testing::ReadBytes;
 using testing::RunCommand;
 using testing::TempDir;
 using testing::WriteBytes;
@@ -87,12 +86,14 @@ TEST(ZenBase64Encode, RandomBuffersMatchPython) {
              "import base64, sys\n"
              "data = open(sys.argv[1], 'rb').read()\n"
              "at = 0\n"
-             "for n in range(" + std::to_string(kLongest + 1) + "):\n"
-             "    sys.stdout.write(base64.b64encode(data[at:at + n]).decode() + '\\n')\n"
-             "    at += n\n");
+             "for n in range(" +
+                 std::to_string(kLongest + 1) +
+                 "):\n"
+                 "    sys.stdout.write(base64.b64encode(data[at:at + n]).decode() + '\\n')\n"
+                 "    at += n\n");
   bool ok = false;
-  const std::string expected =
-      RunCommand(python + " '" + dir.File("encode.py") + "' '" + dir.File("buffers") + "'", "", &ok);
+  const std::string expected = RunCommand(
+      python + " '" + dir.File("encode.py") + "' '" + dir.File("buffers") + "'", "", &ok);
   ASSERT_TRUE(ok);
 
   Zentool z;
@@ -123,8 +124,8 @@ TEST_F(ZenFileToBase64Test, FilesAroundStepBoundariesMatchCoreutils) {
   // steps of 300. The sizes sit on, and one byte either side of, those
   // steps, so a step that was not a multiple of 3 would put "=" inside the
   // text and a lost or repeated step would change it.
-  const std::size_t sizes[] = {1, 2, 3, 299, 300, 301, 599, 600, 601, 11999, 12000, 12001, 24001,
-                               300000, 400003};
+  const std::size_t sizes[] = {1,   2,     3,     299,   300,   301,    599,   600,
+                               601, 11999, 12000, 12001, 24001, 300000, 400003};
   const int chunks[] = {12000, 100, 301};
   std::mt19937 random(7);
   for (const std::size_t size : sizes) {
@@ -160,8 +161,8 @@ TEST_F(ZenFileToBase64Test, ReadsOnlyTheSizeTakenAndRejectsShortReads) {
   // A claimed size above the file's stands for a file that shrank after its
   // size was taken: the last step, or a whole step, comes back short.
   const Case cases[] = {
-      {1000, true}, {999, true}, {1, true}, {1001, false}, {1200, false}, {1300, false},
-      {100000, false}, {0, false},
+      {1000, true},  {999, true},   {1, true},       {1001, false},
+      {1200, false}, {1300, false}, {100000, false}, {0, false},
   };
   for (const auto& c : cases) {
     const std::string expected =
@@ -174,7 +175,7 @@ TEST_F(ZenFileToBase64Test, ReadsOnlyTheSizeTakenAndRejectsShortReads) {
 
 TEST(Base64ReadChunk, MultipleOfThreeAndAtLeast300) {
   const std::pair<int, int> cases[] = {
-      {12000, 12000}, {12001, 12000}, {12002, 12000}, {303, 303}, {302, 300}, {301, 300},
+      {12000, 12000}, {12001, 12000}, {12002, 12000}, {303, 303}, {302, 300},  {301, 300},
       {300, 300},     {299, 300},     {100, 300},     {0, 300},   {-301, 300},
   };
   for (const auto& [requested, step] : cases) {
