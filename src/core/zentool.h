@@ -65,7 +65,7 @@ class Zentool {
   int ZenWriteFile(const std::string& path, const std::string& text, int chunkSize) const;
 
   // --- Japanese text ---
-  static bool ZenIsSjisLead(int byte) {
+  static constexpr bool ZenIsSjisLead(int byte) {
     const unsigned b = static_cast<unsigned>(byte) & 0xFFu;
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
   }
