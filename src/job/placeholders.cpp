@@ -1,0 +1,90 @@
+#include "job/placeholders.h"
+
+#include <string_view>
+
+#include "core/zentool.h"
+#include "platform/platform.h"
+
+namespace velkaro {
+namespace {
+
+// A byte below 0x40 can never be the trail byte of a double-byte character,
+// so the position after it is always a character boundary. That lets a
+// candidate match be checked by walking back only to the last such byte
+// (usually the start of its line) instead of from the start of the text.
+bool StartsCharacter(std::string_view text, std::size_t known, std::size_t p) {
+  std::size_t start = known;
+  for (std::size_t q = p; q > known; --q) {
+    if (static_cast<unsigned char>(text[q - 1]) < 0x40) {
+      start = q;
+      break;
+    }
+  }
+  std::size_t w = start;
+  while (w < p) {
+    w += (Zentool::ZenIsSjisLead(static_cast<unsigned char>(text[w])) && w + 1 < text.size()) ? 2
+                                                                                              : 1;
+  }
+  return w == p;
+}
+
+}  // namespace
+
+PlaceholderWordList DefaultPlaceholderWords() {
+  return {"((regist))", "((name))",  "((kana))",  "((mailaddr))", "((telephone))", "((realaddr))",
+          "((data1))",  "((data2))", "((data3))", "((data4))",    "((today))",     "((time))",
+          "((year))",   "((month))", "((day))",   "((week))"};
+}
+
+std::string ReplaceWord(const std::string& text, const std::string& word,
+                        const std::string& value) {
+  if (word.empty()) return text;
+  const std::string_view view(text);
+  std::size_t found = view.find(word);
+  if (found == std::string_view::npos) return text;
+  std::string out;
+  out.reserve(text.size());
+  std::size_t copied = 0;  // everything before this is in `out`
+  std::size_t known = 0;   // a position known to start a character
+  while (found != std::string_view::npos) {
+    if (StartsCharacter(view, known, found)) {
+      out.append(view.substr(copied, found - copied));
+      out.append(value);
+      copied = known = found + word.size();
+      found = view.find(word, copied);
+    } else {
+      found = view.find(word, found + 1);
+    }
+  }
+  out.append(view.substr(copied));
+  return out;
+}
+
+std::string ReplacePlaceholders(const PlaceholderWordList& words, const std::string& text,
+                                const std::string& record) {
+  Zentool z;
+  const std::time_t now = CurrentPlatform().Now();
+  // Date and time words first, so a field value holding one of them is
+  // left alone; the record words follow in field order 0..9, so a field
+  // holding a later field's word is expanded.
+  const struct {
+    int slot;
+    int style;
+  } dateWords[] = {{11, 21}, {12, 1}, {13, 2}, {14, 3}, {15, 7}, {10, 15}};
+  std::string out = text;
+  for (const auto& d : dateWords) {
+    if (!words[d.slot].empty() && out.find(words[d.slot]) != std::string::npos) {
+      out = ReplaceWord(out, words[d.slot], z.FormatDateTime(now, d.style));
+    }
+  }
+  // Slot of the word for field 0 (kana), 1 (regist), 2 (name), 3 …
+  constexpr int kFieldSlot[10] = {2, 0, 1, 3, 4, 5, 6, 7, 8, 9};
+  for (int field = 0; field < 10; ++field) {
+    const std::string& word = words[kFieldSlot[field]];
+    if (word.empty() || out.find(word) == std::string::npos) continue;
+    out = ReplaceWord(out, word, z.ZenGetTabItem(record, field));
+  }
+  return out;
+}
+
+}  // namespace velkaro

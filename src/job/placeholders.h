@@ -1,0 +1,27 @@
+// Personalising a mail: the placeholder words of the settings are replaced
+// by the recipient's address-book fields and by the date and time.
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace velkaro {
+
+// The sixteen words, in the slot order of the settings: 0 regist, 1 name,
+// 2 kana, 3 mailaddr, 4 telephone, 5 realaddr, 6–9 data1–data4, 10 today,
+// 11 time, 12 year, 13 month, 14 day, 15 week.
+using PlaceholderWordList = std::array<std::string, 16>;
+
+PlaceholderWordList DefaultPlaceholderWords();
+
+// Replaces every placeholder of `text` (Shift_JIS, CR LF) for the recipient
+// whose entry line (ten TAB-separated fields ended by CR LF) is `record`.
+// The clock is read once, through the platform.
+std::string ReplacePlaceholders(const PlaceholderWordList& words, const std::string& text,
+                                const std::string& record);
+
+// One replacement pass: every occurrence of `word` that begins on a
+// character boundary, left to right, never searching inside `value`.
+std::string ReplaceWord(const std::string& text, const std::string& word, const std::string& value);
+
+}  // namespace velkaro
