@@ -1,0 +1,23 @@
+// The four event sounds the program brings along. They are synthesised
+// here (short sine chimes with soft attack and decay) rather than shipped
+// as files, and written into the program folder when missing there, so a
+// sound event always finds a file to play.
+#pragma once
+
+#include <string>
+
+namespace velkaro {
+
+// File names of the default sounds, in event order 1..4: all mails sent,
+// a mail failed, one mail sent, progress during a transfer.
+extern const char* const kDefaultSoundNames[4];
+
+// The bytes of default sound `event` (1..4) as a PCM wave file; empty for
+// any other event.
+std::string DefaultSoundWave(int event);
+
+// Writes every default sound that is missing (or empty) in `folder`.
+// Returns how many files could not be written.
+int EnsureDefaultSounds(const std::string& folder);
+
+}  // namespace velkaro
