@@ -1,0 +1,144 @@
+#include "support/scripted_socket.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velkaro::testing {
+
+class ScriptedSocket final : public StreamSocket {
+ public:
+  explicit ScriptedSocket(ScriptedServer& server) : server_(server) {}
+  ~ScriptedSocket() override { Close(); }
+  bool Create() override { return !server_.refuseCreate_; }
+  bool Connect(const std::string& host, int port) override {
+    open_ = server_.Connect(host, port);
+    return open_;
+  }
+  int Send(const char* data, int length) override {
+    return open_ ? server_.ClientSend(data, length) : -1;
+  }
+  bool ReadableBytes(int& count) override {
+    count = 0;
+    return open_ && server_.Readable(count);
+  }
+  int Receive(char* buffer, int capacity) override {
+    return open_ ? server_.ClientReceive(buffer, capacity) : -1;
+  }
+  void Close() override {
+    if (open_) server_.clientClosed_ = true;
+    open_ = false;
+  }
+  bool IsOpen() const override { return open_; }
+
+ private:
+  ScriptedServer& server_;
+  bool open_ = false;
+};
+
+ScriptedServer& ScriptedServer::Send(std::string bytes) {
+  steps_.push_back({Step::Send, std::move(bytes), 0});
+  return *this;
+}
+ScriptedServer& ScriptedServer::Expect(std::string bytes) {
+  steps_.push_back({Step::Expect, std::move(bytes), 0});
+  return *this;
+}
+ScriptedServer& ScriptedServer::ExpectThrough(std::string terminator) {
+  steps_.push_back({Step::ExpectThrough, std::move(terminator), 0});
+  return *this;
+}
+ScriptedServer& ScriptedServer::AcceptOnly(int count) {
+  steps_.push_back({Step::AcceptOnly, {}, count});
+  return *this;
+}
+ScriptedServer& ScriptedServer::Close() {
+  steps_.push_back({Step::Close, {}, 0});
+  return *this;
+}
+
+std::unique_ptr<StreamSocket> ScriptedServer::NewSocket() {
+  return std::make_unique<ScriptedSocket>(*this);
+}
+
+bool ScriptedServer::Connect(const std::string& host, int port) {
+  host_ = host;
+  port_ = port;
+  ++connects_;
+  if (refuseConnect_) return false;
+  connected_ = true;
+  Advance();
+  return true;
+}
+
+// Runs the script forward as far as the client's bytes allow.
+void ScriptedServer::Advance() {
+  while (next_ < steps_.size() && mismatch_.empty()) {
+    const Step& step = steps_[next_];
+    const std::string pending = received_.substr(matched_);
+    switch (step.kind) {
+      case Step::Send:
+        outgoing_.push_back(step.bytes);
+        break;
+      case Step::AcceptOnly:
+        acceptOnly_ = step.count;
+        break;
+      case Step::Close:
+        closed_ = true;
+        break;
+      case Step::Expect: {
+        const std::size_t n = std::min(pending.size(), step.bytes.size());
+        if (pending.compare(0, n, step.bytes, 0, n) != 0) {
+          mismatch_ = "expected \"" + step.bytes + "\", client sent \"" + pending + "\"";
+          return;
+        }
+        if (pending.size() < step.bytes.size()) return;
+        matched_ += step.bytes.size();
+        break;
+      }
+      case Step::ExpectThrough: {
+        const std::size_t at = pending.find(step.bytes);
+        if (at == std::string::npos) return;
+        matched_ += at + step.bytes.size();
+        break;
+      }
+    }
+    ++next_;
+  }
+}
+
+int ScriptedServer::ClientSend(const char* data, int length) {
+  if (closed_ || length < 0) return -1;
+  int accepted = length;
+  if (acceptOnly_) {
+    accepted = std::min(*acceptOnly_, length);
+    acceptOnly_.reset();
+    if (accepted <= 0) return accepted;
+  }
+  received_.append(data, static_cast<std::size_t>(accepted));
+  Advance();
+  return accepted;
+}
+
+bool ScriptedServer::Readable(int& count) {
+  Advance();
+  if (!outgoing_.empty()) {
+    count = static_cast<int>(outgoing_.front().size());
+    return true;
+  }
+  count = 0;
+  // A closed peer with nothing left to read cannot be queried any more.
+  return !closed_;
+}
+
+int ScriptedServer::ClientReceive(char* buffer, int capacity) {
+  Advance();
+  if (outgoing_.empty()) return closed_ ? 0 : -1;
+  std::string& chunk = outgoing_.front();
+  const int n = std::min(capacity, static_cast<int>(chunk.size()));
+  std::memcpy(buffer, chunk.data(), static_cast<std::size_t>(n));
+  chunk.erase(0, static_cast<std::size_t>(n));
+  if (chunk.empty()) outgoing_.pop_front();
+  return n;
+}
+
+}  // namespace velkaro::testing
