@@ -6,11 +6,9 @@
 
 #include "core/atomic_file.h"
 #include "core/zentool.h"
+#include "data/settings_record.h"
 
 namespace velkaro {
-
-const char* const kDefaultSoundNames[4] = {"NormalEnd.wav", "ErrorEnd.wav", "OneMail.wav",
-                                           "Develop.wav"};
 
 namespace {
 

@@ -8,12 +8,9 @@
 
 namespace velkaro {
 
-// File names of the default sounds, in event order 1..4: all mails sent,
-// a mail failed, one mail sent, progress during a transfer.
-extern const char* const kDefaultSoundNames[4];
-
-// The bytes of default sound `event` (1..4) as a PCM wave file; empty for
-// any other event.
+// The bytes of default sound `event` (1..4: all mails sent, a mail failed,
+// one mail sent, progress during a transfer) as a PCM wave file; empty for
+// any other event. The file names are kDefaultSoundNames of the settings.
 std::string DefaultSoundWave(int event);
 
 // Writes every default sound that is missing (or empty) in `folder`.
