@@ -1,0 +1,186 @@
+// The send run: checks, one SMTP connection, one personalised mail per
+// recipient, then result, sound, status text and the run log.
+#include <string>
+
+#include "core/encoding.h"
+#include "core/zentool.h"
+#include "job/placeholders.h"
+#include "job/send_job.h"
+#include "job/send_log.h"
+
+namespace velkaro {
+
+struct SendJob::RunState {
+  std::time_t start = 0;
+  std::string runLog;
+  std::string errorText;
+  int errors = 0;
+  std::string attachmentPaths;  // each followed by CR LF
+  std::string attachmentLog;
+  std::unique_ptr<MailConnection> connection;
+};
+
+namespace {
+
+std::string Trimmed(const std::string& s) {
+  const char* space = " \t\r\n\v\f";
+  const auto first = s.find_first_not_of(space);
+  if (first == std::string::npos) return {};
+  return s.substr(first, s.find_last_not_of(space) - first + 1);
+}
+
+PlaceholderWordList WordsOf(const SettingsRecord& record) {
+  PlaceholderWordList words;
+  for (int i = 0; i < SettingsRecord::kPlaceholderWords; ++i) {
+    words[i] = FieldText(record.PlaceholderWords[i]);
+  }
+  return words;
+}
+
+}  // namespace
+
+int SendJob::RunSendJob() {
+  if (activeConnection_ != nullptr) return -1;  // one run at a time
+  PullFromView();
+  RunState run;
+  run.start = CurrentPlatform().Now();
+  run.connection = std::make_unique<MailConnection>(this);
+  run.connection->SetSpeed(settings_.record.speed);
+  activeConnection_ = run.connection.get();
+  run.runLog = Sjis("■") + Zentool().FormatDateTime(run.start, 15) + "\r\n";
+  SetSendButton(Sjis("送信処理中"), false);
+
+  const int count = Zentool().ZenCountLines(recipientLines);
+  if (CheckJob(run) != 0) return FinishRun(run, 1, count);
+
+  MailConnection& mail = *run.connection;
+  const std::string progressSound = ChooseSoundFile(4);
+  if (progressSound.empty()) {
+    mail.ClearProgressSound();
+  } else {
+    mail.SetProgressSound(progressSound);
+  }
+  mail.SetServerSettings(ServerBlock(settings_.record));
+  SetStatus(Sjis("SMTP(") + mail.GetServerText(4) + Sjis(")オープン処理中です"));
+  if (mail.SmtpOpen() != 0) return FinishRun(run, 10, count);
+
+  mail.ResetProgress();
+  CurrentPlatform().StartTimer(this, kProgressTimerId, kProgressPeriodMs);
+  sendDetails.clear();
+  return FinishRun(run, SendToRecipients(run, count), count);
+}
+
+int SendJob::CheckJob(RunState& run) {
+  Zentool z;
+  const auto fail = [&](const std::string& text) {
+    run.errorText += text;
+    ++run.errors;
+  };
+  if (z.ZenCountLines(recipientLines) == 0) fail(Sjis("送信先が１件も指定されていません。\r\n"));
+  if (bodyText.empty()) fail(Sjis("送信本文がありません。\r\n"));
+  for (std::size_t i = 0; i < attachments.size(); ++i) {
+    const std::string path = AttachmentPath(i);
+    if (z.ZenGetFileSize(path) < 1) {
+      fail(Sjis("添付ファイル( ") + Utf8ToSjis(attachments[i].name) + Sjis(" )を開けません。\r\n"));
+      continue;
+    }
+    run.attachmentPaths += path + "\r\n";
+    run.attachmentLog += Sjis("    添付　: ") + Utf8ToSjis(path) + "\r\n";
+  }
+  if (run.errors == 0) return 0;
+  run.errorText += Sjis("\r\n送信処理をキャンセルします。\r\n");
+  CurrentPlatform().MessageBox(run.errorText, MsgButtons::Ok, MsgIcon::Information);
+  return 1;
+}
+
+int SendJob::SendToRecipients(RunState& run, int count) {
+  Zentool z;
+  MailConnection& mail = *run.connection;
+  const PlaceholderWordList words = WordsOf(settings_.record);
+  for (int i = 0; i < count; ++i) {
+    const std::string line = z.ZenGetLineCrLf(recipientLines, i);
+    const std::string name = z.ZenGetTabItem(line, 2);
+    const std::string address = z.ZenGetTabItem(line, 3);
+    SetStatus(" " + std::to_string(i + 1) + Sjis("通目: ") + name + "<" + address + ">");
+
+    std::string text = ReplacePlaceholders(words, bodyText, line);
+    std::string subject;
+    if (text.empty()) {
+      text = "\r\n";
+      subject = "Non Subject!";
+    } else {
+      subject = Trimmed(z.ZenGetLine(text, 0));
+    }
+    std::string mailBody = titleIn ? text : z.ZenDeleteLine(text, 0);
+    mailBody += "\r\n";
+
+    SaveSentText(settings_.GetProgramFolder(), bodyFilePath, run.start, i, mailBody);
+    mail.SetSpeed(settings_.record.speed);
+    const std::string attachmentList = attachments.empty() ? "" : run.attachmentPaths;
+    const std::string archive =
+        BuildArchiveName(settings_.GetProgramFolder(), bodyFilePath, run.start, i);
+    run.runLog += Sjis("  タイトル: ") + subject + "\r\n";
+    run.runLog += Sjis("    送信先: ") + name + "<" + address + ">\r\n";
+    run.runLog += Sjis("    保存文: ") + Utf8ToSjis(archive) + "\r\n";
+    run.runLog += run.attachmentLog;
+
+    const int code =
+        mail.SendOneMail({subject, mailBody, attachmentList, name, address, i == 0 ? 1 : 0});
+    sendDetails += mail.GetTranscript();
+    if (code != 0) return code + 100;
+    PlayEventSound(3);
+    mail.ResetProgress();
+  }
+  if (autoQuit) z.Wait(300);
+  return mail.SmtpQuit() != 0 ? 20 : 0;
+}
+
+int SendJob::FinishRun(RunState& run, int result, int count) {
+  Zentool z;
+  MailConnection& mail = *run.connection;
+  std::string message;
+  if (mail.smtpOpen == 1 && mail.SmtpQuit() != 0) {
+    result = 90;
+  }
+  if (result == 0) {
+    PlayEventSound(1);
+    message = " " + std::to_string(count) + Sjis("通のメール送信を完了しました。");
+  } else if (result == 1) {
+    message = Sjis("メール送信キャンセル RetCode=") + "1";
+  } else {
+    PlayEventSound(2);
+    message = Sjis("メール送信でエラー検出 RetCode=") + std::to_string(result);
+  }
+  SetStatus(message);
+  run.runLog += "  ... " + message + "\r\n\r\n";
+  WriteSendLog(settings_.GetProgramFolder(), run.start, run.runLog);
+
+  if (!autoQuit) {
+    SetSendButton(Sjis("送信"), true);
+  } else if (result == 0) {
+    SetSendButton(Sjis("終了処理中"), false);
+    SetStatus(Sjis("プログラムを終了します(自動終了)。しばらくお待ちください。"));
+    z.Wait(200);
+    CurrentPlatform().PostCommand(kCommandExit);
+  }
+  activeConnection_ = nullptr;
+  CurrentPlatform().StopTimer(this, kProgressTimerId);
+  CurrentPlatform().StopTimer(this, MailConnection::kReplyTimerId);
+  return result;
+}
+
+std::string SendJob::ChooseSoundFile(int event) const {
+  const SettingsRecord& r = settings_.record;
+  if (event < 1 || event > 4 || r.soundOn[event - 1] != 1) return {};
+  Zentool z;
+  const std::string chosen = FieldText(r.soundPath[event - 1]);
+  if (!chosen.empty() && z.ZenGetFileSize(chosen) > 0) return chosen;
+  return z.ZenJoinPath(settings_.GetProgramFolder(), FieldText(r.soundDefaultName[event - 1]));
+}
+
+void SendJob::PlayEventSound(int event) const {
+  const std::string file = ChooseSoundFile(event);
+  if (!file.empty()) CurrentPlatform().PlayWave(file);
+}
+
+}  // namespace velkaro

@@ -1,0 +1,115 @@
+// What the main form holds for a send run, and the run itself. The model
+// knows nothing of widgets: the Qt form and the headless sender are two
+// views of it. It is the "window" the run's timers are started on (103
+// automatic send, 105 progress display, 220 reply time-out); questions and
+// messages go through the platform's message boxes, status texts through
+// its status line.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/text_file.h"
+#include "data/settings_file.h"
+#include "mail/mail_connection.h"
+#include "platform/platform.h"
+
+namespace velkaro {
+
+// A row of the attachment list: the file name with extension and its
+// folder without a trailing separator (file-system bytes, UTF-8).
+struct AttachmentRow {
+  std::string name;
+  std::string folder;
+};
+
+// Whoever shows the job. The two calls are the form's refresh steps.
+class SendJobView {
+ public:
+  virtual ~SendJobView() = default;
+  // Copy what the user edited (body, check boxes, lists) into the job.
+  virtual void PullFromControls() {}
+  // Show the job's state again (texts, lists, send button, title).
+  virtual void JobChanged() {}
+};
+
+class SendJob : public TimerTarget {
+ public:
+  static constexpr int kAutoSendTimerId = 103;
+  static constexpr int kProgressTimerId = 105;
+  static constexpr int kProgressPeriodMs = 250;
+  static constexpr int kAutoSendDelayMs = 2000;
+
+  explicit SendJob(Settings& settings);
+  ~SendJob() override;
+  SendJob(const SendJob&) = delete;
+  SendJob& operator=(const SendJob&) = delete;
+
+  void SetView(SendJobView* view) { view_ = view; }
+  void PullFromView();
+  void NotifyChanged();
+
+  // --- body and attachments ---
+  // 0 loaded; 1 missing or empty file; 2 no text in it (or not a text).
+  int LoadBodyFile(const std::string& path);
+  // 0 added; 1 empty path; 2 missing or empty file; 3 no name or folder.
+  int AddAttachment(int index, const std::string& path);
+  // 0 saved; 1 the user wants another name; 2 cancelled; 3 the path is a
+  // folder; -1 writing failed.
+  int SaveBodyFile(const std::string& path, bool noQuestion);
+  // Clears the body (no questions: the caller asks them).
+  void ClearBody();
+  std::string AttachmentPath(std::size_t row) const;
+
+  // --- the run ---
+  // Sends one mail per recipient line; the run's result code (0 success).
+  // A run that is asked for while one is active is refused with -1.
+  int RunSendJob();
+  bool Running() const { return activeConnection_ != nullptr; }
+  MailConnection* ActiveConnection() const { return activeConnection_; }
+  // The stop button during a run.
+  void RequestStop();
+  // The details command's text: every transcript of the last run.
+  std::string DetailsText() const;
+  // Timer 103: posts the Send command after the start-up delay.
+  void StartAutoSendTimer();
+  void OnTimer(int id) override;
+  // The status text the progress display shows for a progress record.
+  static std::string ProgressText(const ProgressRecord& progress);
+
+  // --- state (the form copies these to and from its controls) ---
+  std::string bodyText;      // Shift_JIS, CR LF; first line is the subject
+  std::string bodyFilePath;  // empty for an unsaved text
+  bool bodyModified = false;
+  TextEncoding bodyEncoding = TextEncoding::ShiftJis;  // how the file was written
+  LineEnds bodyLineEnds = LineEnds::CrLf;
+  std::string recipientLines;  // entry lines, each ended by CR LF
+  std::vector<AttachmentRow> attachments;
+  bool autoQuit = false;
+  bool titleIn = false;
+  bool autoSend = false;
+  std::string sendDetails;
+  std::string sendButtonCaption;  // Shift_JIS
+  bool sendButtonEnabled = true;
+  std::string windowTitle;  // Shift_JIS
+
+  Settings& settings() { return settings_; }
+
+ private:
+  struct RunState;
+  int CheckJob(RunState& run);
+  int SendToRecipients(RunState& run, int count);
+  int FinishRun(RunState& run, int result, int count);
+  std::string ChooseSoundFile(int event) const;
+  void PlayEventSound(int event) const;
+  void SetStatus(const std::string& sjisText);
+  void SetSendButton(const std::string& sjisCaption, bool enabled);
+  void ShowProgress();
+
+  Settings& settings_;
+  SendJobView* view_ = nullptr;
+  MailConnection* activeConnection_ = nullptr;
+};
+
+}  // namespace velkaro
