@@ -19,9 +19,12 @@ QStringList InstalledOf(const QStringList& wanted) {
 
 const QStringList& JapaneseFixedFamilies() {
   static const QStringList families = {
-      QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
-      QStringLiteral("IPAGothic"),     QStringLiteral("IPAゴシック"),
-      QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("VL Gothic"),
+      QStringLiteral("ＭＳ ゴシック"),
+      QStringLiteral("MS Gothic"),
+      QStringLiteral("IPAGothic"),
+      QStringLiteral("IPAゴシック"),
+      QStringLiteral("Noto Sans Mono CJK JP"),
+      QStringLiteral("VL Gothic"),
       QStringLiteral("TakaoGothic"),
   };
   return families;
@@ -29,8 +32,8 @@ const QStringList& JapaneseFixedFamilies() {
 
 const QStringList& JapaneseProportionalFamilies() {
   static const QStringList families = {
-      QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-      QStringLiteral("IPAPGothic"),     QStringLiteral("IPAPゴシック"),
+      QStringLiteral("ＭＳ Ｐゴシック"),  QStringLiteral("MS PGothic"),
+      QStringLiteral("IPAPGothic"),       QStringLiteral("IPAPゴシック"),
       QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic"),
       QStringLiteral("TakaoPGothic"),
   };

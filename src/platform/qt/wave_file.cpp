@@ -7,14 +7,22 @@
 namespace velkaro::qt {
 namespace {
 
-std::uint32_t Le32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::uint16_t Le16(const unsigned char* p) {
-  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
+// Numbers in the byte order of the file: little endian in RIFF, big
+// endian in the rare RIFX.
+struct Reader {
+  bool bigEndian;
+  std::uint32_t U32(const unsigned char* p) const {
+    if (bigEndian) {
+      return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+             static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
+    }
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+  }
+  std::uint16_t U16(const unsigned char* p) const {
+    return static_cast<std::uint16_t>(bigEndian ? p[0] << 8 | p[1] : p[0] | p[1] << 8);
+  }
+};
 
 bool ReadExactly(std::ifstream& in, unsigned char* buffer, std::streamsize count) {
   in.read(reinterpret_cast<char*>(buffer), count);
@@ -34,8 +42,11 @@ WaveProbe ProbeWaveFile(const std::string& path) {
 
   unsigned char riff[12];
   if (!ReadExactly(in, riff, sizeof riff)) return probe;
-  if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) return probe;
+  const bool little = std::memcmp(riff, "RIFF", 4) == 0;
+  const bool big = std::memcmp(riff, "RIFX", 4) == 0;
+  if ((!little && !big) || std::memcmp(riff + 8, "WAVE", 4) != 0) return probe;
   probe.isWave = true;
+  const Reader read{big};
 
   std::uint32_t byteRate = 0;
   bool haveFormat = false;
@@ -46,14 +57,14 @@ WaveProbe ProbeWaveFile(const std::string& path) {
     unsigned char header[8];
     in.seekg(position);
     if (!ReadExactly(in, header, sizeof header)) break;
-    const long long size = Le32(header + 4);
+    const long long size = read.U32(header + 4);
     const long long body = position + 8;
     if (std::memcmp(header, "fmt ", 4) == 0 && size >= 16) {
       unsigned char format[16];
       if (!ReadExactly(in, format, sizeof format)) break;
-      const std::uint32_t sampleRate = Le32(format + 4);
-      byteRate = Le32(format + 8);
-      const std::uint16_t blockAlign = Le16(format + 12);
+      const std::uint32_t sampleRate = read.U32(format + 4);
+      byteRate = read.U32(format + 8);
+      const std::uint16_t blockAlign = read.U16(format + 12);
       if (byteRate == 0) byteRate = sampleRate * blockAlign;
       haveFormat = true;
     } else if (std::memcmp(header, "data", 4) == 0) {

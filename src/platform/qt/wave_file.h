@@ -10,7 +10,7 @@
 namespace velkaro::qt {
 
 struct WaveProbe {
-  // The file starts with a RIFF WAVE header.
+  // The file starts with a RIFF (or big-endian RIFX) WAVE header.
   bool isWave = false;
   // Length of the sound, from the "fmt " byte rate and the "data" chunk size
   // (clamped to the bytes actually in the file); empty when either chunk is

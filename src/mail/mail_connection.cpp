@@ -1,0 +1,227 @@
+#include "mail/mail_connection.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/zentool.h"
+
+namespace velkaro {
+
+namespace {
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// Follows the reply byte by byte and tells when it is complete.
+//
+// SMTP (RFC 5321 4.2.1): every line of a multi-line reply but the last has a
+// hyphen right after its code; the last has a space, or nothing. A line that
+// does not look like a continuation ends the reply, so a server talking
+// nonsense fails the code test at once instead of after the time-out.
+// POP3 (RFC 1939 3): a status reply is one line.
+// Both protocols end lines in CR LF; a bare LF is taken as a line end too,
+// because waiting for a CR that some servers never send would only cost the
+// whole time-out and then hand over the same bytes.
+class ReplyScanner {
+ public:
+  explicit ReplyScanner(ReplyKind kind) : kind_(kind) {}
+
+  // True when `c` completes the reply.
+  bool Feed(char c) {
+    if (c != '\n') {
+      if (column_ < 4) head_[column_] = c;
+      ++column_;
+      return false;
+    }
+    const bool continued = kind_ == ReplyKind::Smtp && column_ >= 4 && head_[3] == '-';
+    column_ = 0;
+    return !continued;
+  }
+
+ private:
+  ReplyKind kind_;
+  int column_ = 0;
+  char head_[4] = {};
+};
+
+// `expected` holds one or more three-byte codes separated by '|' ("250|221"
+// for QUIT). A plain byte comparison of the first three bytes, as the
+// protocols define a reply by its code alone.
+bool ReplyMatches(const std::string& reply, const char* expected) {
+  const std::string alternatives = expected;
+  std::size_t start = 0;
+  while (start <= alternatives.size()) {
+    std::size_t end = alternatives.find('|', start);
+    if (end == std::string::npos) end = alternatives.size();
+    const std::string code = alternatives.substr(start, end - start);
+    if (reply.size() >= code.size() && reply.compare(0, code.size(), code) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+MailConnection::MailConnection(TimerTarget* window) : timerWindow(window) {}
+
+// The driver sends QUIT itself; a connection torn down here is abandoned
+// without a word to the server.
+MailConnection::~MailConnection() {
+  CloseSocket(smtpSocket);
+  CloseSocket(popSocket);
+}
+
+std::string MailConnection::GetServerText(int which) const {
+  switch (which) {
+    case 1: return FieldText(server.popServer);
+    case 2: return FieldText(server.popUser);
+    case 3: return FieldText(server.popPassword);
+    case 4: return FieldText(server.smtpServer);
+    case 5: return FieldText(server.senderName);
+    case 6: return FieldText(server.senderAddress);
+    default: return {};
+  }
+}
+
+void MailConnection::SetSpeed(int n) {
+  if (n >= 0) speed = n;
+}
+
+// A negative speed is the stop request; the paced sender restores the sign
+// when it honours it. Outside a transmission nobody would look at it.
+void MailConnection::RequestStop() {
+  if (progress.sendingData == 1) speed = -speed;
+}
+
+void MailConnection::ResetProgress() {
+  progress = ProgressRecord{};
+}
+
+int MailConnection::SetProgressSound(const std::string& path) {
+  Zentool tool;
+  if (tool.ZenGetFileSize(path) == 0) return 1;
+  const std::string extension = tool.ZenSplitPath(PathPart::Extension, path);
+  if (extension.empty()) return 2;
+  const std::string lower = AsciiLower(extension);
+  if (lower != "wav" && lower != "mid") return 3;
+  progressSoundPath = path;
+  progressSoundOn = 1;
+  return 0;
+}
+
+void MailConnection::ClearProgressSound() {
+  progressSoundOn = 0;
+  progressSoundPath.clear();
+}
+
+int MailConnection::GetVersionPart(int i) const {
+  if (i < 0 || i >= static_cast<int>(versionParts.size())) return -1;
+  return versionParts[static_cast<std::size_t>(i)];
+}
+
+void MailConnection::ClearMailFields() {
+  subject.clear();
+  body.clear();
+  attachmentList.clear();
+  recipientName.clear();
+  recipientAddress.clear();
+}
+
+// The reply is assembled from as many receives as it takes: a server may
+// write a multi-line reply in several segments (or TCP may split it), and a
+// reader that took the first segment as the whole reply would leave the rest
+// to be misread as the answer to the next command.
+//
+// The result counts the reply's bytes even beyond what `reply` keeps, so a
+// long reply is drained completely. When the time-out ends an incomplete
+// reply, or the socket can no longer be queried after part of it arrived,
+// the bytes that did arrive are the result: the callers' length and code
+// tests decide what they are worth, just as for a reply cut short by the
+// server. -1 only when the query fails before anything arrived.
+int MailConnection::ReadReply(StreamSocket& socket, std::string& reply, int patience,
+                              ReplyKind kind) {
+  constexpr std::size_t kKept = kReplyCapacity - 1;
+  Platform& platform = CurrentPlatform();
+  Zentool tool;
+  reply.clear();
+  if (timerWindow != nullptr) platform.StartTimer(timerWindow, kReplyTimerId, patience * 100);
+  replyWaiting = 1;
+
+  ReplyScanner scanner(kind);
+  int received = 0;
+  bool failed = false;
+  char chunk[kKept];
+  do {
+    int readable = 0;
+    if (!socket.ReadableBytes(readable)) {
+      failed = true;
+      break;
+    }
+    if (readable > 0) {
+      const int n = socket.Receive(chunk, static_cast<int>(sizeof chunk));
+      bool complete = false;
+      for (int i = 0; i < n && !complete; ++i) {
+        // Bytes behind the end of the reply would be the server speaking
+        // out of turn (we never pipeline); they are dropped, not kept as
+        // part of this reply.
+        complete = scanner.Feed(chunk[i]);
+        if (reply.size() < kKept) reply.push_back(chunk[i]);
+        ++received;
+      }
+      if (complete) break;
+    } else {
+      tool.Wait(5);
+    }
+    if (timerWindow == nullptr && --patience <= 0) replyWaiting = 0;
+  } while (replyWaiting == 1);
+
+  if (replyWaiting == 1) {
+    if (timerWindow != nullptr) platform.StopTimer(timerWindow, kReplyTimerId);
+    replyWaiting = 0;
+  }
+  if (failed && received == 0) return -1;
+  return received;
+}
+
+// An empty line sends nothing and only reads the reply: that is how a
+// server's greeting is taken.
+int MailConnection::Command(StreamSocket& socket, const std::string& line, const char* expected,
+                            StepCodes codes, ReplyKind kind, int minimumReply, int patience) {
+  if (!line.empty() && !SendAll(socket, line)) return codes.shortSend;
+  std::string reply;
+  if (ReadReply(socket, reply, patience, kind) < minimumReply) return codes.noReply;
+  if (!ReplyMatches(reply, expected)) return codes.wrongReply;
+  return 0;
+}
+
+bool MailConnection::SendAll(StreamSocket& socket, const std::string& text) {
+  const int length = static_cast<int>(text.size());
+  return socket.Send(text.data(), length) == length;
+}
+
+int MailConnection::OpenSocket(std::unique_ptr<StreamSocket>& socket, const std::string& host,
+                               int port) {
+  CloseSocket(socket);
+  socket = CurrentPlatform().NewSocket();
+  if (!socket || !socket->Create()) {
+    socket.reset();
+    return 1;
+  }
+  if (!socket->Connect(host, port)) {
+    CloseSocket(socket);
+    return 2;
+  }
+  return 0;
+}
+
+void MailConnection::CloseSocket(std::unique_ptr<StreamSocket>& socket) {
+  if (!socket) return;
+  if (socket->IsOpen()) socket->Close();
+  socket.reset();
+}
+
+}  // namespace velkaro
