@@ -76,15 +76,9 @@ void ScriptedServer::Advance() {
     const Step& step = steps_[next_];
     const std::string pending = received_.substr(matched_);
     switch (step.kind) {
-      case Step::Send:
-        outgoing_.push_back(step.bytes);
-        break;
-      case Step::AcceptOnly:
-        acceptOnly_ = step.count;
-        break;
-      case Step::Close:
-        closed_ = true;
-        break;
+      case Step::Send: outgoing_.push_back(step.bytes); break;
+      case Step::AcceptOnly: acceptOnly_ = step.count; break;
+      case Step::Close: closed_ = true; break;
       case Step::Expect: {
         const std::size_t n = std::min(pending.size(), step.bytes.size());
         if (pending.compare(0, n, step.bytes, 0, n) != 0) {
@@ -139,6 +133,48 @@ int ScriptedServer::ClientReceive(char* buffer, int capacity) {
   chunk.erase(0, static_cast<std::size_t>(n));
   if (chunk.empty()) outgoing_.pop_front();
   return n;
+}
+
+}  // namespace velkaro::testing
+
+namespace velkaro::testing {
+namespace {
+
+class RoutedSocket final : public StreamSocket {
+ public:
+  explicit RoutedSocket(const std::map<std::string, ScriptedServer*>& servers)
+      : servers_(servers) {}
+  bool Create() override { return true; }
+  bool Connect(const std::string& host, int port) override {
+    const auto it = servers_.find(host);
+    if (it == servers_.end()) return false;
+    inner_ = it->second->NewSocket();
+    return inner_->Create() && inner_->Connect(host, port);
+  }
+  int Send(const char* data, int length) override {
+    return inner_ ? inner_->Send(data, length) : -1;
+  }
+  bool ReadableBytes(int& count) override {
+    count = 0;
+    return inner_ && inner_->ReadableBytes(count);
+  }
+  int Receive(char* buffer, int capacity) override {
+    return inner_ ? inner_->Receive(buffer, capacity) : -1;
+  }
+  void Close() override {
+    if (inner_) inner_->Close();
+  }
+  bool IsOpen() const override { return inner_ && inner_->IsOpen(); }
+
+ private:
+  const std::map<std::string, ScriptedServer*>& servers_;
+  std::unique_ptr<StreamSocket> inner_;
+};
+
+}  // namespace
+
+std::unique_ptr<StreamSocket> ScriptedNetwork::NewSocket() {
+  return std::make_unique<RoutedSocket>(servers_);
 }
 
 }  // namespace velkaro::testing

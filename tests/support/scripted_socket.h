@@ -15,6 +15,7 @@
 #pragma once
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,6 +86,21 @@ class ScriptedServer {
   std::string host_;
   int port_ = 0;
   int connects_ = 0;
+};
+
+}  // namespace velkaro::testing
+
+namespace velkaro::testing {
+
+// Several scripted servers by host name: a socket connects to the server of
+// the host it is asked for (an unknown host refuses the connection).
+class ScriptedNetwork {
+ public:
+  void Add(const std::string& host, ScriptedServer& server) { servers_[host] = &server; }
+  std::unique_ptr<StreamSocket> NewSocket();
+
+ private:
+  std::map<std::string, ScriptedServer*> servers_;
 };
 
 }  // namespace velkaro::testing
