@@ -6,6 +6,7 @@
 #include "core/atomic_file.h"
 #include "core/encoding.h"
 #include "core/zentool.h"
+#include "data/address_book.h"
 
 namespace velkaro {
 namespace {
@@ -121,6 +122,28 @@ void SendJob::ClearBody() {
 std::string SendJob::AttachmentPath(std::size_t row) const {
   if (row >= attachments.size()) return {};
   return Zentool().ZenJoinPath(attachments[row].folder, attachments[row].name);
+}
+
+int SendJob::AddRecipientByName(const std::string& value, const std::string& addressBook) {
+  const auto first = value.find_first_not_of(" \"");
+  if (first == std::string::npos) return 1;
+  const std::string name = value.substr(first, value.find_last_not_of(" \"") - first + 1);
+  if (const auto entry = FindEntryByRegist(addressBook, name, RegistMatch::First)) {
+    recipientLines += *entry;
+    NotifyChanged();
+    return 0;
+  }
+  const auto open = name.find('<');
+  if (open == std::string::npos || open == 0) return 0;
+  const auto close = name.find('>', open);
+  if (close == std::string::npos || close == open + 1) return 0;
+  AddressEntry entry;
+  entry.regist = Sjis("(未登録者)");
+  entry.name = name.substr(0, open);
+  entry.mailaddr = name.substr(open + 1, close - open - 1);
+  recipientLines += FormatEntryLine(entry);
+  NotifyChanged();
+  return 0;
 }
 
 void SendJob::RequestStop() {

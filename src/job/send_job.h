@@ -61,6 +61,10 @@ class SendJob : public TimerTarget {
   // Clears the body (no questions: the caller asks them).
   void ClearBody();
   std::string AttachmentPath(std::size_t row) const;
+  // Adds one recipient: a registered name of the address book (its first
+  // entry), or "display name <address>" for someone not in it. 1 when the
+  // value is empty, else 0 (also when nothing could be added).
+  int AddRecipientByName(const std::string& value, const std::string& addressBook);
 
   // --- the run ---
   // Sends one mail per recipient line; the run's result code (0 success).

@@ -131,3 +131,35 @@ TEST_F(BodyCommandsTest, AttachmentsAreCheckedAndInsertedAtTheirRow) {
 
 }  // namespace
 }  // namespace velkaro
+
+namespace velkaro {
+namespace {
+
+TEST_F(BodyCommandsTest, RecipientsByRegisteredNameOrAddress) {
+  const std::string book = Utf8ToSjis(
+      "読み\t登録名\t氏名\tメールアドレス\t電話\t住所\tデータ１\tデータ２\tデータ３\tデータ４\r\n"
+      "やまだ\t山田\t山田 太郎\tyamada@example.jp\t\t\t\t\t\t\r\n"
+      "やまだ\t山田\t山田 次郎\tjiro@example.jp\t\t\t\t\t\t\r\n");
+  const struct {
+    const char* value;
+    int result;
+    const char* line;  // appended recipient line, empty for none
+  } cases[] = {
+      {"  \"\" ", 1, ""},
+      {"\"山田\"", 0, "やまだ\t山田\t山田 太郎\tyamada@example.jp\t\t\t\t\t\t\r\n"},
+      {"鈴木 花子 <hanako@example.jp>", 0,
+       "\t(未登録者)\t鈴木 花子 \thanako@example.jp\t\t\t\t\t\t\r\n"},
+      {"鈴木", 0, ""},
+      {"<hanako@example.jp>", 0, ""},
+      {"鈴木 <>", 0, ""},
+      {"鈴木 <hanako@example.jp", 0, ""},
+  };
+  for (const auto& c : cases) {
+    job->recipientLines.clear();
+    EXPECT_EQ(job->AddRecipientByName(Utf8ToSjis(c.value), book), c.result) << c.value;
+    EXPECT_EQ(SjisToUtf8(job->recipientLines), c.line) << c.value;
+  }
+}
+
+}  // namespace
+}  // namespace velkaro
