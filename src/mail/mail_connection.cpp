@@ -92,9 +92,12 @@ void MailConnection::SetSpeed(int n) {
 }
 
 // A negative speed is the stop request; the paced sender restores the sign
-// when it honours it. Outside a transmission nobody would look at it.
+// when it honours it. Outside a transmission nobody would look at it. A
+// speed of 0 has no negative form, so its request is -1; a second click
+// while the first is pending must not turn the request back off.
 void MailConnection::RequestStop() {
-  if (progress.sendingData == 1) speed = -speed;
+  if (progress.sendingData != 1 || speed < 0) return;
+  speed = speed == 0 ? -1 : -speed;
 }
 
 void MailConnection::ResetProgress() {
