@@ -1,0 +1,151 @@
+#include "mail/mime_text.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/zentool.h"
+
+namespace velkaro::mime {
+namespace {
+
+constexpr char kWordStart[] = "=?ISO-2022-JP?B?";
+constexpr char kWordEnd[] = "?=";
+constexpr char kCrLf[] = "\r\n";
+
+bool IsHalfWidthKana(unsigned char b) {
+  return b >= 0xA1 && b <= 0xDF;
+}
+bool IsSoundMark(unsigned char b) {
+  return b == 0xDE || b == 0xDF;
+}
+
+// Bytes of the character (as the conversion takes it) starting at `at`.
+std::size_t UnitLength(const std::string& text, std::size_t at) {
+  const auto b = static_cast<unsigned char>(text[at]);
+  if (at + 1 >= text.size()) return 1;
+  const auto next = static_cast<unsigned char>(text[at + 1]);
+  if (Zentool::ZenIsSjisLead(b)) return 2;
+  if (IsHalfWidthKana(b) && IsSoundMark(next)) return 2;
+  return 1;
+}
+
+std::size_t Base64Length(std::size_t bytes) {
+  return (bytes + 2) / 3 * 4;
+}
+
+bool IsAtext(char c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+  return c != '\0' && std::strchr("!#$%&'*+-/=?^_`{|}~", c) != nullptr;
+}
+
+}  // namespace
+
+std::string EncodedWord(const std::string& payload) {
+  return kWordStart + payload + kWordEnd;
+}
+
+std::vector<std::string> SplitPayloads(const std::string& sjisText, std::size_t maxPayload) {
+  Zentool tool;
+  std::vector<std::string> payloads;
+  std::size_t start = 0;
+  while (start < sjisText.size()) {
+    // Grow the piece one character at a time while its converted form still
+    // fits; a single character always fits (at most 8 bytes of JIS).
+    std::size_t end = start + UnitLength(sjisText, start);
+    std::string converted = tool.ZenSjisToJis(sjisText.substr(start, end - start));
+    while (end < sjisText.size()) {
+      const std::size_t next = end + UnitLength(sjisText, end);
+      std::string longer = tool.ZenSjisToJis(sjisText.substr(start, next - start));
+      if (Base64Length(longer.size()) > maxPayload) break;
+      converted = std::move(longer);
+      end = next;
+    }
+    payloads.push_back(tool.ZenBase64Encode(converted));
+    start = end;
+  }
+  return payloads;
+}
+
+std::string EncodedField(const std::string& prefix, const std::string& sjisText,
+                         const std::string& suffix) {
+  Zentool tool;
+  const std::string whole = prefix + EncodedWord(tool.ZenMimeEncode(sjisText)) + suffix;
+  if (whole.size() <= kMaxLineLength) return whole + kCrLf;
+
+  const std::vector<std::string> payloads = SplitPayloads(sjisText);
+  std::string field = prefix;
+  for (std::size_t i = 0; i < payloads.size(); ++i) {
+    if (i > 0) field += std::string(kCrLf) + " ";
+    field += EncodedWord(payloads[i]);
+  }
+  return field + suffix + kCrLf;
+}
+
+bool LinesFit(const std::string& text) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(kCrLf, start);
+    if (end == std::string::npos) end = text.size();
+    if (end - start > kMaxLineLength) return false;
+    start = end + 2;
+  }
+  return true;
+}
+
+std::string DateTime(std::time_t t, const std::tm& local) {
+  static const char* const kDays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  // timegm reads the broken-down local time as if it were UTC: the
+  // difference to `t` is the zone offset, and it fills in the weekday, which
+  // not every platform's LocalTime sets.
+  std::tm normal = local;
+  const std::time_t asUtc = ::timegm(&normal);
+  const long offsetMinutes = static_cast<long>(asUtc - t) / 60;
+  const long zone = std::labs(offsetMinutes);
+  const int month = (normal.tm_mon >= 0 && normal.tm_mon < 12) ? normal.tm_mon : 0;
+  const int day = (normal.tm_wday >= 0 && normal.tm_wday < 7) ? normal.tm_wday : 0;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[day],
+                normal.tm_mday, kMonths[month], normal.tm_year + 1900, normal.tm_hour,
+                normal.tm_min, normal.tm_sec, offsetMinutes < 0 ? '-' : '+', zone / 60, zone % 60);
+  return text;
+}
+
+std::string MessageIdDomain(const std::string& address) {
+  const std::size_t at = address.rfind('@');
+  if (at == std::string::npos) return "localhost";
+  const std::string domain = address.substr(at + 1);
+  if (domain.empty() || domain.front() == '.' || domain.back() == '.') return "localhost";
+  for (std::size_t i = 0; i < domain.size(); ++i) {
+    const char c = domain[i];
+    if (c == '.') {
+      if (domain[i + 1] == '.') return "localhost";
+    } else if (!IsAtext(c)) {
+      return "localhost";
+    }
+  }
+  return domain;
+}
+
+std::string StuffDots(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 64 + 1);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool lineStart = i == 0 || text[i - 1] == '\n' || text[i - 1] == '\r';
+    if (text[i] == '.' && lineStart) out.push_back('.');
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+bool AddressIsClean(const std::string& address) {
+  for (const char c : address) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F || c == '<' || c == '>') return false;
+  }
+  return true;
+}
+
+}  // namespace velkaro::mime

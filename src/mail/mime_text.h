@@ -1,0 +1,66 @@
+// Pieces of message text that the header block, the body and the attachment
+// parts share: encoded words and their folding, the date and message id of
+// the header block, SMTP transparency and address checks.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace velkaro::mime {
+
+// RFC 5322 2.1.1: no line of a message may be longer than 998 characters,
+// not counting its CR LF.
+inline constexpr std::size_t kMaxLineLength = 998;
+// RFC 2047 2: an encoded word is at most 75 characters. With the wrapper
+// "=?ISO-2022-JP?B?" … "?=" that leaves 57 characters of Base64, so 56
+// (14 groups, 42 bytes of ISO-2022-JP).
+inline constexpr std::size_t kMaxWordPayload = 56;
+
+// "=?ISO-2022-JP?B?" payload "?=".
+std::string EncodedWord(const std::string& payload);
+
+// The Shift_JIS text cut on character boundaries into pieces whose encoded
+// word payloads fit `maxPayload` characters, each piece converted and
+// encoded on its own, so every word starts and ends in ASCII (RFC 2047 5,
+// RFC 1468). A half-width katakana and the sound mark after it are never
+// cut apart, as the conversion joins them into one character. An empty text
+// gives no payloads.
+std::vector<std::string> SplitPayloads(const std::string& sjisText,
+                                       std::size_t maxPayload = kMaxWordPayload);
+
+// A header field (or parameter line) whose value is `prefix`, one encoded
+// word and `suffix`, ending in CR LF. While that fits one line it is that
+// line; otherwise the text is split into several encoded words, the first
+// after `prefix`, each further one on a continuation line that starts with
+// a space, and `suffix` after the last (RFC 5322 2.2.3 folding; decoders
+// join adjacent encoded words, RFC 2047 6.2).
+std::string EncodedField(const std::string& prefix, const std::string& sjisText,
+                         const std::string& suffix);
+
+// True when no line of `text` (CR LF separated) is longer than 998
+// characters.
+bool LinesFit(const std::string& text);
+
+// RFC 5322 3.3 date-time of calendar time `t` whose local form is `local`:
+// "Tue, 08 Dec 2026 09:30:15 +0900". Names are English whatever the locale;
+// the zone is the difference between the local form and UTC.
+std::string DateTime(std::time_t t, const std::tm& local);
+
+// The right side of a message id: the domain of `address` when it is a
+// dot-atom (RFC 5322 3.6.4), else "localhost".
+std::string MessageIdDomain(const std::string& address);
+
+// SMTP transparency (RFC 5321 4.5.2): a "." that begins a line gets another
+// "." in front of it. A line begins at the start of the text and after CR
+// LF; a bare CR or LF counts as a line end too, because some servers end
+// lines there and would otherwise see "<LF>.<CR><LF>" as the end of data.
+std::string StuffDots(const std::string& text);
+
+// True when an address can be put between "<" and ">" in a command or a
+// header line without ending it: no control byte (below 0x20, or 0x7F), no
+// "<" and no ">".
+bool AddressIsClean(const std::string& address);
+
+}  // namespace velkaro::mime

@@ -1,0 +1,162 @@
+// One mail to one recipient over the open SMTP connection: checks, POP
+// before SMTP when asked, envelope, header block, body, attachments, end of
+// data. The stages it sets are what the main form shows.
+//
+// Result codes:
+//    0  accepted by the server
+//    1  SMTP connection not open
+//    2  a POP3 connection is still open
+//    3  subject, body, recipient name or address empty, or an address that
+//       cannot be sent safely
+//    4  an attachment file missing, unreadable or empty
+//    5  POP before SMTP failed
+//    6  the envelope failed
+//    7  the header block failed
+//    8  the text part's header failed (multipart)
+//    9  the body failed (multipart)
+//   10  the body failed (single part)
+//   11  the end of data was not accepted
+//   20  an attachment's part header failed
+//   21  an attachment's content failed
+//   22  the closing boundary failed
+// From code 7 on the data phase has been ended with the end-of-data
+// sequence, so the server leaves the data state before the run ends.
+#include <cstdint>
+#include <string>
+
+#include "core/encoding.h"
+#include "core/zentool.h"
+#include "mail/mail_connection.h"
+#include "mail/mime_text.h"
+
+namespace velkaro {
+namespace {
+
+// RFC 5321 4.5.3.1.3: a path is at most 256 octets with its brackets.
+constexpr std::size_t kMaxAddressLength = 254;
+
+// The transcript line for an address that cannot go out, or empty. The
+// address goes into "MAIL FROM"/"RCPT TO" and a header line verbatim: a line
+// end in it would let the address book or settings inject commands or
+// header fields, a bracket would end the path early.
+std::string AddressProblem(const std::string& address, const char* field) {
+  if (!mime::AddressIsClean(address)) {
+    return Sjis("  ") + Sjis(field) + Sjis("に使えない文字があります。\r\n");
+  }
+  if (address.size() > kMaxAddressLength) {
+    return Sjis("  ") + Sjis(field) + Sjis("が長すぎます。\r\n");
+  }
+  return {};
+}
+
+}  // namespace
+
+int MailConnection::SendOneMail(MailRecord record) {
+  Zentool tool;
+  transcript = Sjis("★To ") + record.recipientName + "<" + record.recipientAddress + ">\r\n" +
+               Sjis("  Subject: ") + record.subject + "\r\n";
+  transcript += Sjis("  本文サイズ: ") + std::to_string(record.body.size()) + " Bytes\r\n";
+
+  if (smtpOpen == 0) return 1;
+  if (popOpen == 1) return 2;
+  if (record.subject.empty() || record.body.empty() || record.recipientName.empty() ||
+      record.recipientAddress.empty()) {
+    return 3;
+  }
+  const std::string recipientProblem = AddressProblem(record.recipientAddress, "宛先アドレス");
+  const std::string senderProblem =
+      AddressProblem(FieldText(server.senderAddress), "差出人アドレス");
+  if (!recipientProblem.empty() || !senderProblem.empty()) {
+    transcript += recipientProblem + senderProblem;
+    return 3;
+  }
+
+  const int count = tool.ZenCountLines(record.attachmentList);
+  const bool hasAttachments = count > 0;
+  for (int i = 0; i < count; ++i) {
+    const std::string path = tool.ZenGetLine(record.attachmentList, i);
+    const std::int64_t size = tool.ZenGetFileSize(path);
+    if (size < 1) return 4;
+    transcript += Sjis("  添付[") + std::to_string(i + 1) + "-" + std::to_string(size) +
+                  "Bytes]: " + Utf8ToSjis(path) + "\r\n";
+  }
+
+  progress.stage[0] = 1;
+
+  // Without a POP3 server there is nothing to log in to; the SMTP server
+  // then does not expect POP before SMTP either.
+  if (record.popBeforeSmtp == 1 && !FieldText(server.popServer).empty()) {
+    if (PopBeforeSmtp() != 0) return 5;
+    progress.popDone = 1;
+  }
+
+  progress.stage[1] = 1;
+  subject = record.subject;
+  body = record.body;
+  attachmentList = record.attachmentList;
+  recipientName = record.recipientName;
+  recipientAddress = record.recipientAddress;
+
+  if (SmtpSendEnvelope() != 0) return 6;
+
+  progress.stage[2] = 1;
+  if (SmtpHeaderSend(hasAttachments ? 1 : 0) != 0) {
+    SmtpEndData();
+    return 7;
+  }
+  progress.stage[3] = 1;
+
+  if (hasAttachments) {
+    const std::string textPartHeader =
+        "Content-Type: text/plain; charset=\"ISO-2022-JP\"\r\n"
+        "Content-Transfer-Encoding: 7bit\r\n";
+    if (SmtpPartHeadSend(textPartHeader) != 0) {
+      SmtpEndData();
+      return 8;
+    }
+    progress.attachmentIndex = 0;
+    if (SmtpBodySend() != 0) {
+      SmtpEndData();
+      return 9;
+    }
+    progress.stage[5] = 1;
+
+    for (int i = 0; i < count; ++i) {
+      const std::string header = AttachHeaderGet(i, attachmentList);
+      if (header.empty()) continue;
+      tool.Wait(100);
+      if (SmtpPartHeadSend(header) != 0) {
+        SmtpEndData();
+        return 20;
+      }
+      progress.stage[7] = 0;
+      progress.stage[6] = 1;
+      progress.attachmentIndex = i + 1;
+      if (SmtpAttachSend(i, attachmentList) != 0) {
+        SmtpEndData();
+        return 21;
+      }
+      progress.stage[7] = 1;
+    }
+
+    progress.stage[8] = 1;
+    tool.Wait(100);
+    if (SmtpLastBoundarySend() != 0) {
+      SmtpEndData();
+      return 22;
+    }
+  } else {
+    progress.attachmentIndex = 0;
+    if (SmtpBodySend() != 0) {
+      SmtpEndData();
+      return 10;
+    }
+    progress.stage[5] = 1;
+  }
+
+  tool.Wait(100);
+  if (SmtpEndData() != 0) return 11;
+  return 0;
+}
+
+}  // namespace velkaro
