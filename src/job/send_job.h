@@ -61,6 +61,10 @@ class SendJob : public TimerTarget {
   // Clears the body (no questions: the caller asks them).
   void ClearBody();
   std::string AttachmentPath(std::size_t row) const;
+  // Shows the recipient rows again. Every line of `recipientLines` is a
+  // row, also one with an empty name or address, so that the list shows
+  // exactly what will be sent and row i is line i.
+  void RebuildRecipientList() { NotifyChanged(); }
   // Adds one recipient: a registered name of the address book (its first
   // entry), or "display name <address>" for someone not in it. 1 when the
   // value is empty, else 0 (also when nothing could be added).
@@ -93,6 +97,12 @@ class SendJob : public TimerTarget {
   bool autoQuit = false;
   bool titleIn = false;
   bool autoSend = false;
+  // What a setup file or the command line asked for: -1 not given, 0 off,
+  // 1 on; and the "/text=" and "/sendinf=" values they named.
+  int quitOption = -1;
+  int sendOption = -1;
+  std::string textOption;
+  std::string sendinfOption;
   std::string sendDetails;
   std::string sendButtonCaption;  // Shift_JIS
   bool sendButtonEnabled = true;
