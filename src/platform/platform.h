@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/stream_socket.h"
 
@@ -22,6 +23,19 @@ namespace velkaro {
 enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MsgIcon { None, Information, Question, Exclamation };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
+
+// A file dialog as the callers describe it. Paths are file-system bytes
+// (UTF-8); the filter is written the Windows way, Shift_JIS:
+// "本文テキスト(*.txt)|*.txt|全て(*.*)|*.*||".
+struct FileDialogRequest {
+  enum Kind { Open, OpenMany, Save, Folder } kind = Open;
+  std::string startFolder;       // empty: the current folder
+  std::string initialName;       // proposed file name
+  std::string defaultExtension;  // added to a name typed without one
+  std::string filter;
+  bool overwritePrompt = false;  // Save: the dialog asks before replacing
+  bool mustExist = true;         // Open/OpenMany: only existing files
+};
 
 // The well-known command ids posted to the main window.
 inline constexpr int kCommandSend = 32778;
@@ -78,6 +92,13 @@ class Platform {
 
   // Opens a folder in the file manager or a web address in the browser.
   virtual bool ShellOpen(const std::string& target) = 0;
+  // Shows a modal file dialog; the chosen paths in order, none when the
+  // user cancelled. Hosts without dialogs cancel.
+  virtual std::vector<std::string> FileDialog(const FileDialogRequest& request) {
+    (void)request;
+    return {};
+  }
+
   // The plain text on the clipboard in Shift_JIS, or nothing.
   virtual std::optional<std::string> ClipboardText() = 0;
 

@@ -29,6 +29,7 @@ void TestPlatform::ClearRecords() {
   closeRequests_ = 0;
   playedWaves_.clear();
   shellOpened_.clear();
+  fileDialogs_.clear();
 }
 
 void TestPlatform::Sleep(int ms) {
@@ -118,6 +119,14 @@ void TestPlatform::SetStatusText(const std::string& sjisText) {
 std::unique_ptr<StreamSocket> TestPlatform::NewSocket() {
   if (socketFactory_) return socketFactory_();
   return posix::NewTcpSocket(*this);
+}
+
+std::vector<std::string> TestPlatform::FileDialog(const FileDialogRequest& request) {
+  fileDialogs_.push_back(request);
+  if (fileAnswers_.empty()) return {};
+  std::vector<std::string> answer = std::move(fileAnswers_.front());
+  fileAnswers_.pop_front();
+  return answer;
 }
 
 bool TestPlatform::ShellOpen(const std::string& target) {

@@ -47,6 +47,11 @@ class TestPlatform : public Platform {
   void SetSocketFactory(std::function<std::unique_ptr<StreamSocket>()> factory) {
     socketFactory_ = std::move(factory);
   }
+  // Answers for the next file dialogs (an empty list cancels). Unscripted
+  // dialogs are cancelled.
+  void QueueFileDialogAnswer(std::vector<std::string> paths) {
+    fileAnswers_.push_back(std::move(paths));
+  }
   void SetClipboard(std::optional<std::string> sjisText) { clipboard_ = std::move(sjisText); }
   void SetShellOpenResult(bool ok) { shellOpenResult_ = ok; }
   void SetProgramFolder(std::string folder) { programFolder_ = std::move(folder); }
@@ -63,6 +68,7 @@ class TestPlatform : public Platform {
   int CloseRequests() const { return closeRequests_; }
   const std::vector<std::string>& PlayedWaves() const { return playedWaves_; }
   const std::vector<std::string>& ShellOpened() const { return shellOpened_; }
+  const std::vector<FileDialogRequest>& FileDialogs() const { return fileDialogs_; }
   long long VirtualMs() const { return virtualMs_; }
   long long PumpCount() const { return pumps_; }
   bool TimerRunning(TimerTarget* target, int id) const { return timers_.count({target, id}) != 0; }
@@ -84,6 +90,7 @@ class TestPlatform : public Platform {
   bool StartSockets() override { return socketsStartResult_; }
   bool ShellOpen(const std::string& target) override;
   std::optional<std::string> ClipboardText() override { return clipboard_; }
+  std::vector<std::string> FileDialog(const FileDialogRequest& request) override;
   std::string ExecutablePath() override { return executablePath_; }
   std::string VersionString() override;
   std::string ProgramFolder() override { return programFolder_; }
@@ -108,6 +115,8 @@ class TestPlatform : public Platform {
   int closeRequests_ = 0;
   std::vector<std::string> playedWaves_;
   std::vector<std::string> shellOpened_;
+  std::deque<std::vector<std::string>> fileAnswers_;
+  std::vector<FileDialogRequest> fileDialogs_;
   CommandTarget* commandTarget_ = nullptr;
   std::function<std::unique_ptr<StreamSocket>()> socketFactory_;
   std::function<void()> pumpHook_;

@@ -113,3 +113,21 @@ TEST(ScopedPlatform, RestoresThePreviousPlatform) {
 
 }  // namespace
 }  // namespace velkaro
+
+namespace velkaro {
+namespace {
+
+TEST(TestPlatform, AnswersFileDialogsFromTheScriptThenCancels) {
+  TestPlatform p;
+  p.QueueFileDialogAnswer({"/a.txt", "/b.txt"});
+  FileDialogRequest request;
+  request.kind = FileDialogRequest::OpenMany;
+  request.startFolder = "/docs";
+  EXPECT_EQ(p.FileDialog(request), (std::vector<std::string>{"/a.txt", "/b.txt"}));
+  EXPECT_TRUE(p.FileDialog(request).empty());
+  ASSERT_EQ(p.FileDialogs().size(), 2u);
+  EXPECT_EQ(p.FileDialogs()[0].startFolder, "/docs");
+}
+
+}  // namespace
+}  // namespace velkaro
