@@ -1,0 +1,280 @@
+#include "peers/peer_fixture.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <regex>
+#include <sstream>
+
+#include "core/encoding.h"
+
+namespace velkaro::testing {
+namespace {
+
+const std::string kPython = "/usr/bin/python3";
+
+std::string PeerScript(const std::string& name) {
+  return std::string(VELKARO_SOURCE_DIR) + "/tests/peers/" + name;
+}
+
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char next = text[++i];
+    switch (next) {
+      case 'r': out += '\r'; break;
+      case 'n': out += '\n'; break;
+      case 't': out += '\t'; break;
+      default: out += next; break;
+    }
+  }
+  return out;
+}
+
+void StartPeer(PeerProcess& peer, const std::vector<std::string>& argv, const std::string& log,
+               int timeoutMs) {
+  ASSERT_TRUE(peer.Start(argv, log, timeoutMs))
+      << argv[0] << " " << (argv.size() > 1 ? argv[1] : "") << ": " << peer.error() << "\n"
+      << ReadBytes(log);
+}
+
+}  // namespace
+
+MailReport MailReport::Parse(const std::string& flatText) {
+  MailReport report;
+  report.text_ = flatText;
+  std::istringstream in(flatText);
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::size_t tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    report.values_[line.substr(0, tab)] = Unescape(line.substr(tab + 1));
+  }
+  return report;
+}
+
+std::string MailReport::Get(const std::string& key) const {
+  const auto it = values_.find(key);
+  return it == values_.end() ? std::string() : it->second;
+}
+
+int MailReport::Count(const std::string& listKey) const {
+  const std::string text = Get(listKey + ".count");
+  return text.empty() ? 0 : std::stoi(text);
+}
+
+void ReplyTimeout::OnTimer(int id) {
+  if (id != MailConnection::kReplyTimerId) return;
+  CurrentPlatform().StopTimer(this, id);
+  if (connection != nullptr) connection->replyWaiting = 0;
+}
+
+void PeerTest::SetUp() {
+  // Real servers need real time to answer; the virtual clock still
+  // advances with every sleep, so the reply time-out stays in step.
+  platform.SetRealSleep(true);
+  // The program's users live in Japan.
+  platform.SetUtcOffset(9 * 3600);
+  platform.SetLocalTime(2026, 12, 8, 9, 30, 0);
+  ASSERT_TRUE(std::filesystem::exists(kPython)) << kPython << " is needed (python3-aiosmtpd)";
+}
+
+void PeerTest::StartReceiver() {
+  StartPeer(receiver, {kPython, PeerScript("smtp_receiver.py"), dir.File("received")},
+            dir.File("receiver.log"), kStartTimeoutMs);
+}
+
+void PeerTest::StartDovecot() {
+  ASSERT_TRUE(std::filesystem::exists("/usr/sbin/dovecot")) << "dovecot-pop3d is needed";
+  // Dovecot's auth and login processes run as its own users and must reach
+  // the password file inside the test's folder.
+  std::filesystem::permissions(
+      dir.path(), std::filesystem::perms::group_exec | std::filesystem::perms::others_exec,
+      std::filesystem::perm_options::add);
+  StartPeer(
+      dovecot,
+      {"/bin/bash", PeerScript("dovecot_pop3.sh"), dir.File("dovecot"), kPopUser, kPopPassword},
+      dir.File("dovecot-start.log"), kStartTimeoutMs);
+}
+
+void PeerTest::StartSink() {
+  StartPeer(sink, {"/bin/bash", PeerScript("smtp_sink.sh"), dir.File("sink")}, dir.File("sink.log"),
+            kStartTimeoutMs);
+}
+
+ServerSettings PeerTest::Settings(int smtpPort) const {
+  ServerSettings s = DefaultServerSettings();
+  SetFieldText(s.popServer, "127.0.0.1");
+  SetFieldText(s.popUser, kPopUser);
+  SetFieldText(s.popPassword, kPopPassword);
+  s.popPort = dovecot.port() > 0 ? dovecot.port() : 1;
+  SetFieldText(s.smtpServer, "127.0.0.1");
+  s.smtpPort = smtpPort;
+  SetFieldText(s.senderName, Utf8ToSjis("差出人 山田"));
+  SetFieldText(s.senderAddress, "sender@example.com");
+  return s;
+}
+
+MailConnection& PeerTest::NewConnection(const ServerSettings& settings) {
+  mail = std::make_unique<MailConnection>(&replyTimeout);
+  replyTimeout.connection = mail.get();
+  mail->SetServerSettings(settings);
+  mail->SetSpeed(100);
+  return *mail;
+}
+
+MailRecord PeerTest::Record(const std::string& subjectUtf8, const std::string& bodyUtf8,
+                            const std::string& recipientNameUtf8,
+                            const std::string& recipientAddress,
+                            const std::string& attachmentList) {
+  MailRecord r;
+  r.subject = Utf8ToSjis(subjectUtf8);
+  r.body = Utf8ToSjis(bodyUtf8);
+  r.attachmentList = attachmentList;
+  r.recipientName = Utf8ToSjis(recipientNameUtf8);
+  r.recipientAddress = recipientAddress;
+  r.popBeforeSmtp = 0;
+  return r;
+}
+
+std::vector<std::string> PeerTest::ReceivedMessages() const {
+  std::vector<std::string> out;
+  for (int n = 1;; ++n) {
+    const std::string path = dir.File("received/" + std::to_string(n) + ".eml");
+    if (!std::filesystem::exists(path)) break;
+    out.push_back(path);
+  }
+  return out;
+}
+
+std::multimap<std::string, std::string> PeerTest::Envelope(const std::string& messagePath) const {
+  std::multimap<std::string, std::string> out;
+  const std::string path = messagePath.substr(0, messagePath.size() - 4) + ".envelope";
+  std::istringstream in(ReadBytes(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::size_t tab = line.find('\t');
+    if (tab != std::string::npos) out.emplace(line.substr(0, tab), line.substr(tab + 1));
+  }
+  return out;
+}
+
+std::vector<std::string> PeerTest::SinkDumps() const {
+  std::vector<std::string> out;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.File("sink"), ignored)) {
+    if (entry.path().filename().string().rfind("mail-", 0) == 0) out.push_back(entry.path());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+MailReport PeerTest::Check(const std::string& messagePath) const {
+  bool ok = false;
+  // Bounded like every other read of the tests.
+  const std::string output =
+      RunCommand("timeout 120 " + kPython + " " + Quoted(PeerScript("check_mail.py")) + " --flat " +
+                     Quoted(messagePath),
+                 "", &ok);
+  EXPECT_TRUE(ok) << "check_mail.py failed on " << messagePath;
+  return MailReport::Parse(output);
+}
+
+std::string PeerTest::DovecotLog() const {
+  return ReadBytes(dir.File("dovecot/dovecot.log"));
+}
+
+bool PeerTest::DovecotLogShows(const std::string& text, int timeoutMs) const {
+  // Dovecot's log process writes a moment after the event; this is a wait
+  // for a file, not a measurement.
+  for (int waited = 0; waited <= timeoutMs; waited += 20) {
+    if (DovecotLog().find(text) != std::string::npos) return true;
+    ::usleep(20 * 1000);
+  }
+  return false;
+}
+
+void PeerTest::ExpectWellFormed(const MailReport& report, std::time_t sentFrom,
+                                std::time_t sentUntil) const {
+  EXPECT_EQ(report.Get("raw.seven_bit"), "true");
+  EXPECT_EQ(report.Get("raw.bare_lf"), "false");
+  EXPECT_EQ(report.Get("raw.bare_cr"), "false");
+  EXPECT_EQ(report.Get("raw.lines_over_998"), "0");
+  EXPECT_EQ(report.Get("mime_version"), "1.0");
+  EXPECT_FALSE(report.Has("header_defects.Subject.count"));
+  EXPECT_FALSE(report.Has("header_defects.Message-Id.count"));
+  EXPECT_FALSE(report.Has("header_defects.Date.count"));
+
+  const std::string dateUtc = report.Get("date_utc");
+  ASSERT_FALSE(dateUtc.empty()) << "no Date with a zone: \"" << report.Get("date") << "\"";
+  const std::time_t date = static_cast<std::time_t>(std::stoll(dateUtc));
+  EXPECT_GE(date, sentFrom) << report.Get("date");
+  EXPECT_LE(date, sentUntil) << report.Get("date");
+
+  static const std::regex kMessageId(R"(<(\d{14})\.(\d+)_velkaro@([^<>@\s]+)>)");
+  const std::string id = report.Get("message_id");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(id, m, kMessageId)) << "Message-Id: " << id;
+  EXPECT_EQ(m[1].str(), report.Get("date_local"))
+      << "Message-Id " << id << " and Date " << report.Get("date") << " tell different times";
+}
+
+std::string PeerTest::Normalized(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c != '\r') out += c;
+  }
+  const std::size_t first = out.find_first_not_of('\n');
+  if (first == std::string::npos) return "";
+  const std::size_t last = out.find_last_not_of('\n');
+  return out.substr(first, last - first + 1);
+}
+
+std::string PeerTest::Sha256(const std::string& bytes) const {
+  bool ok = false;
+  const std::string output = RunCommand("timeout 60 sha256sum", bytes, &ok);
+  EXPECT_TRUE(ok);
+  return output.substr(0, 64);
+}
+
+std::string First(const std::multimap<std::string, std::string>& envelope, const std::string& key) {
+  const auto it = envelope.find(key);
+  return it == envelope.end() ? std::string() : it->second;
+}
+
+std::string PseudoRandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string out(size, '\0');
+  for (char& c : out) c = static_cast<char>(generator() & 0xFF);
+  return out;
+}
+
+std::string TinyPng() {
+  static const unsigned char kBytes[] = {
+      0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48,
+      0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00,
+      0x00, 0x1f, 0x15, 0xc4, 0x89, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x44, 0x41, 0x54, 0x78,
+      0x9c, 0x63, 0xf8, 0xdf, 0xc0, 0xf0, 0x1f, 0x00, 0x06, 0x80, 0x02, 0x7f, 0x10, 0x4c,
+      0x1b, 0xe1, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+  return std::string(reinterpret_cast<const char*>(kBytes), sizeof kBytes);
+}
+
+}  // namespace velkaro::testing

@@ -1,0 +1,117 @@
+// The fixture of the peer tests: real mail servers on 127.0.0.1 (aiosmtpd
+// storing every message, Dovecot POP3, Postfix's smtp-sink), a
+// `MailConnection` that talks to them through the real TCP sockets with real
+// sleeps, and a reader that shows a stored message the way a receiving mail
+// program decodes it (check_mail.py).
+#pragma once
+
+#include <ctime>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mail/mail_connection.h"
+#include "peers/peer_process.h"
+#include "support/test_support.h"
+
+namespace velkaro::testing {
+
+// What check_mail.py reports about one message, by flattened key
+// ("subject", "from.name", "attachments.0.sha256", …); missing keys and
+// JSON nulls read as "".
+class MailReport {
+ public:
+  static MailReport Parse(const std::string& flatText);
+  std::string Get(const std::string& key) const;
+  bool Has(const std::string& key) const { return values_.count(key) != 0; }
+  int Count(const std::string& listKey) const;
+  std::string Dump() const { return text_; }
+
+ private:
+  std::map<std::string, std::string> values_;
+  std::string text_;
+};
+
+// The main form's share of the reply time-out: when timer 220 fires the
+// waiting reply read gives up.
+class ReplyTimeout : public TimerTarget {
+ public:
+  void OnTimer(int id) override;
+  MailConnection* connection = nullptr;
+};
+
+class PeerTest : public PlatformTest {
+ public:
+  static constexpr const char* kPopUser = "yamada";
+  static constexpr const char* kPopPassword = "himitsu-42";
+
+ protected:
+  static constexpr int kStartTimeoutMs = 15000;
+
+  void SetUp() override;
+
+  // Each starts its server or fails the test (use with
+  // ASSERT_NO_FATAL_FAILURE).
+  void StartReceiver();
+  void StartDovecot();
+  void StartSink();
+
+  // Server settings for the running peers: SMTP on `smtpPort`, POP3 on the
+  // Dovecot port (or port 1 when Dovecot is not running) with the right
+  // user and password, sender 差出人 山田 <sender@example.com>.
+  ServerSettings Settings(int smtpPort) const;
+  // A connection with the settings and speed 100, not yet opened.
+  MailConnection& NewConnection(const ServerSettings& settings);
+
+  // A mail record from UTF-8 texts.
+  static MailRecord Record(const std::string& subjectUtf8, const std::string& bodyUtf8,
+                           const std::string& recipientNameUtf8,
+                           const std::string& recipientAddress,
+                           const std::string& attachmentList = "");
+
+  // The messages the receiver stored so far, in the order they arrived.
+  std::vector<std::string> ReceivedMessages() const;
+  // key -> values of N.envelope next to a stored message.
+  std::multimap<std::string, std::string> Envelope(const std::string& messagePath) const;
+  // The files smtp-sink dumped.
+  std::vector<std::string> SinkDumps() const;
+
+  // Runs check_mail.py on a stored message (fails the test when it fails).
+  MailReport Check(const std::string& messagePath) const;
+
+  // Waits up to `timeoutMs` for `text` to appear in Dovecot's log.
+  bool DovecotLogShows(const std::string& text, int timeoutMs) const;
+  std::string DovecotLog() const;
+
+  // Checks every mail must pass whatever it carries: 7-bit bytes, CR LF
+  // line ends only, no line over 998 bytes, MIME-Version 1.0, a Date inside
+  // [sentFrom, sentUntil] of the platform clock, a Message-Id of the agreed
+  // form whose time is the Date's local time.
+  void ExpectWellFormed(const MailReport& report, std::time_t sentFrom,
+                        std::time_t sentUntil) const;
+
+  // Body texts compared without the blank lines around them and with LF
+  // line ends.
+  static std::string Normalized(const std::string& text);
+
+  std::string Sha256(const std::string& bytes) const;
+
+  TempDir dir;
+  PeerProcess receiver;
+  PeerProcess dovecot;
+  PeerProcess sink;
+  ReplyTimeout replyTimeout;
+  std::unique_ptr<MailConnection> mail;
+};
+
+// The first value of `key` in an envelope, "" when it has none.
+std::string First(const std::multimap<std::string, std::string>& envelope, const std::string& key);
+
+// Bytes that repeat nothing for a long while (deterministic).
+std::string PseudoRandomBytes(std::size_t size, unsigned seed);
+
+// A valid 1×1 PNG image.
+std::string TinyPng();
+
+}  // namespace velkaro::testing
