@@ -4,7 +4,7 @@
 
 #include "core/encoding.h"
 #include "core/zentool.h"
-#include "job/placeholders.h"
+#include "job/personalise.h"
 #include "job/send_job.h"
 #include "job/send_log.h"
 
@@ -19,25 +19,6 @@ struct SendJob::RunState {
   std::string attachmentLog;
   std::unique_ptr<MailConnection> connection;
 };
-
-namespace {
-
-std::string Trimmed(const std::string& s) {
-  const char* space = " \t\r\n\v\f";
-  const auto first = s.find_first_not_of(space);
-  if (first == std::string::npos) return {};
-  return s.substr(first, s.find_last_not_of(space) - first + 1);
-}
-
-PlaceholderWordList WordsOf(const SettingsRecord& record) {
-  PlaceholderWordList words;
-  for (int i = 0; i < SettingsRecord::kPlaceholderWords; ++i) {
-    words[i] = FieldText(record.PlaceholderWords[i]);
-  }
-  return words;
-}
-
-}  // namespace
 
 int SendJob::RunSendJob() {
   if (activeConnection_ != nullptr) return -1;  // one run at a time
@@ -96,23 +77,16 @@ int SendJob::CheckJob(RunState& run) {
 int SendJob::SendToRecipients(RunState& run, int count) {
   Zentool z;
   MailConnection& mail = *run.connection;
-  const PlaceholderWordList words = WordsOf(settings_.record);
+  const PlaceholderWordList words = PlaceholderWordsOf(settings_.record);
   for (int i = 0; i < count; ++i) {
     const std::string line = z.ZenGetLineCrLf(recipientLines, i);
     const std::string name = z.ZenGetTabItem(line, 2);
     const std::string address = z.ZenGetTabItem(line, 3);
     SetStatus(" " + std::to_string(i + 1) + Sjis("通目: ") + name + "<" + address + ">");
 
-    std::string text = ReplacePlaceholders(words, bodyText, line);
-    std::string subject;
-    if (text.empty()) {
-      text = "\r\n";
-      subject = "Non Subject!";
-    } else {
-      subject = Trimmed(z.ZenGetLine(text, 0));
-    }
-    std::string mailBody = titleIn ? text : z.ZenDeleteLine(text, 0);
-    mailBody += "\r\n";
+    const PersonalisedMail personal = PersonaliseMail(words, bodyText, line, titleIn);
+    const std::string& subject = personal.subject;
+    const std::string& mailBody = personal.body;
 
     SaveSentText(settings_.GetProgramFolder(), bodyFilePath, run.start, i, mailBody);
     mail.SetSpeed(settings_.record.speed);

@@ -46,7 +46,7 @@ int MailConnection::SmtpBodySend() {
   Zentool tool;
   // Stuffed after the conversion, so the progress counters and the
   // transcript count the bytes that really go out.
-  const std::string wire = mime::StuffDots(tool.ZenSjisToJis(body));
+  const std::string wire = mime::StuffDots(tool.ZenSjisToJis(mime::WireReadyBody(body)));
   progress.stage[4] = 1;
   progress.attachmentIndex = 0;
   const int result = SmtpStringSend2(0, wire);

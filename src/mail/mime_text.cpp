@@ -140,6 +140,88 @@ std::string StuffDots(const std::string& text) {
   return out;
 }
 
+namespace {
+
+std::string CrLfLineEnds(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r') {
+      out += "\r\n";
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else if (c == '\n') {
+      out += "\r\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Bytes of one character starting at `i` and whether it is written inside
+// a double-byte run (everything but ASCII is, after conversion).
+struct CharShape {
+  std::size_t length;
+  bool doubleByte;
+  std::size_t wireBytes;  // at most, inside the run
+};
+
+CharShape ShapeAt(const std::string& line, std::size_t i) {
+  const auto b = static_cast<unsigned char>(line[i]);
+  if (b < 0x80) return {1, false, 1};
+  if (Zentool::ZenIsSjisLead(b) && i + 1 < line.size()) {
+    const auto t = static_cast<unsigned char>(line[i + 1]);
+    if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC)) return {2, true, 2};
+  }
+  // A half-width kana keeps its sound mark with it.
+  const bool kana = b >= 0xA1 && b <= 0xDF;
+  if (kana && i + 1 < line.size()) {
+    const auto m = static_cast<unsigned char>(line[i + 1]);
+    if (m == 0xDE || m == 0xDF) return {2, true, 4};  // may not combine
+  }
+  return {1, true, 2};
+}
+
+void AppendBrokenLine(const std::string& line, std::size_t maxWireBytes, std::string& out) {
+  std::size_t wire = 0;  // bytes of the current piece, without its closing escape
+  bool inRun = false;
+  for (std::size_t i = 0; i < line.size();) {
+    const CharShape shape = ShapeAt(line, i);
+    std::size_t cost = shape.wireBytes;
+    if (shape.doubleByte != inRun) cost += 3;  // escape into or out of the run
+    const std::size_t closing = shape.doubleByte ? 3 : 0;
+    if (wire > 0 && wire + cost + closing > maxWireBytes) {
+      out += "\r\n";
+      wire = 0;
+      inRun = false;
+      cost = shape.wireBytes + (shape.doubleByte ? 3 : 0);
+    }
+    wire += cost;
+    inRun = shape.doubleByte;
+    out.append(line, i, shape.length);
+    i += shape.length;
+  }
+}
+
+}  // namespace
+
+std::string WireReadyBody(const std::string& sjis, std::size_t maxWireBytes) {
+  const std::string text = CrLfLineEnds(sjis);
+  std::string out;
+  out.reserve(text.size() + 16);
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    const bool ended = end != std::string::npos;
+    if (!ended) end = text.size();
+    AppendBrokenLine(text.substr(start, end - start), maxWireBytes, out);
+    if (ended) out += "\r\n";
+    start = ended ? end + 2 : end;
+  }
+  return out;
+}
+
 bool AddressIsClean(const std::string& address) {
   for (const char c : address) {
     const auto b = static_cast<unsigned char>(c);

@@ -63,4 +63,13 @@ std::string StuffDots(const std::string& text);
 // "<" and no ">".
 bool AddressIsClean(const std::string& address);
 
+// The body as the wire needs it, still in Shift_JIS: every line ended by
+// CR LF (a bare CR or LF ends a line too: RFC 5321 forbids them alone and
+// servers undo dot-stuffing only after CR LF), and no line longer than
+// `maxWireBytes` once converted to ISO-2022-JP (RFC 5322 allows 998;
+// servers such as aiosmtpd refuse longer lines). Long lines are broken
+// between characters, never inside one nor between a half-width kana and
+// its sound mark.
+std::string WireReadyBody(const std::string& sjis, std::size_t maxWireBytes = 990);
+
 }  // namespace velkaro::mime

@@ -2,6 +2,7 @@
 // receiving mail program decodes them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 
@@ -85,6 +86,30 @@ TEST_P(TextMailTest, ArrivesDecodedAsTyped) {
 
 INSTANTIATE_TEST_SUITE_P(Peers, TextMailTest, ::testing::ValuesIn(kTextCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A long paragraph is one line in the editor; servers refuse lines over
+// 998 bytes (aiosmtpd answers "500 Line too long"), so it arrives broken
+// into lines, with every character intact. Bare LF and CR line ends go out
+// as CR LF, and dot lines after them arrive as typed.
+TEST_F(PeerTest, LongParagraphsAndBareLineEndsArrive) {
+  std::string paragraph;
+  for (int i = 0; i < 700; ++i) paragraph += "漢";
+  ASSERT_NO_FATAL_FAILURE(StartReceiver());
+  MailConnection& m = NewConnection(Settings(receiver.port()));
+  ASSERT_EQ(m.SmtpOpen(), 0);
+  EXPECT_EQ(m.SendOneMail(Record("長い段落", paragraph + "\r\n", "受取人 鈴木", "a@example.jp")), 0)
+      << m.GetTranscript();
+  EXPECT_EQ(m.SendOneMail(Record("改行", "一\n.\n二\r.x\r\n", "受取人 鈴木", "b@example.jp")), 0)
+      << m.GetTranscript();
+  EXPECT_EQ(m.SmtpQuit(), 0);
+  const auto messages = ReceivedMessages();
+  ASSERT_EQ(messages.size(), 2u);
+  const MailReport longMail = Check(messages[0]);
+  std::string joined = Normalized(longMail.Get("body"));
+  joined.erase(std::remove(joined.begin(), joined.end(), '\n'), joined.end());
+  EXPECT_EQ(joined, paragraph);
+  EXPECT_EQ(Normalized(Check(messages[1]).Get("body")), "一\n.\n二\n.x");
+}
 
 // Header texts far longer than one line: the reader must see them whole
 // while no header line exceeds the 998 bytes SMTP allows.

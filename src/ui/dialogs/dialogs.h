@@ -1,0 +1,40 @@
+// The program's modal dialogs, as the main window's commands call them.
+// Each is created for one use, runs modally over `parent` and is destroyed
+// when it ends.
+#pragma once
+
+#include <optional>
+#include <string>
+
+class QWidget;
+
+namespace velkaro {
+class Settings;
+class SendJob;
+}  // namespace velkaro
+
+namespace velkaro::ui {
+
+// Address book selection "アドレス帳": the chosen entry lines (each ended by
+// CR LF, in list order), or nothing when cancelled.
+std::optional<std::string> RunAddressSelectDialog(QWidget* parent, const std::string& addressBook);
+
+// Address book editing "アドレス帳の編集画面": the new address book text
+// (header line and one line per row), or nothing when cancelled.
+std::optional<std::string> RunAddressEditDialog(QWidget* parent, const std::string& addressBook);
+
+// Settings sheet "環境設定" (pages "全体" and "サウンド"); edits
+// `settings.record` and returns true on OK. The caller writes the file.
+bool RunSettingsSheet(QWidget* parent, Settings& settings);
+
+// Server dialog "メールサーバと差出人情報の設定"; true on OK (the caller
+// writes the file).
+bool RunServerDialog(QWidget* parent, Settings& settings);
+
+// Preview "差替え後の本文表示" of the job's body for each recipient.
+void RunPreviewDialog(QWidget* parent, const SendJob& job, const Settings& settings);
+
+// Version information.
+void RunVersionDialog(QWidget* parent);
+
+}  // namespace velkaro::ui
