@@ -1,0 +1,55 @@
+// The command line of `velkaro-send`, GNU style: long options with their
+// value as the next argument or after "=", "--" ending the options.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velkaro::cli {
+
+inline constexpr const char* kProgramName = "velkaro-send";
+
+// Exit statuses of the front end itself; a send run exits with its own
+// result code (0, 1, 10, 20, 90, 100 + n), which never collides with these.
+inline constexpr int kExitUsage = 2;          // wrong options or unusable input
+inline constexpr int kExitSettingsWrite = 3;  // the settings file could not be written
+
+struct CliOptions {
+  std::optional<std::string> textFile;  // --text
+  std::vector<std::string> to;          // --to, in order (UTF-8)
+  std::vector<std::string> attach;      // --attach, in order
+  // --set FIELD=VALUE, in order: field name and value (UTF-8).
+  std::vector<std::pair<std::string, std::string>> sets;
+  bool titleIn = false;
+  bool dryRun = false;
+  bool showSettings = false;
+  bool sound = false;
+  bool help = false;
+  bool version = false;
+
+  // Whether anything asks for a send (or a dry run of one).
+  bool WantsRun() const { return dryRun || textFile || !to.empty() || !attach.empty(); }
+  // Whether the command line asks for anything at all.
+  bool WantsAnything() const { return WantsRun() || showSettings || !sets.empty(); }
+};
+
+struct ParseResult {
+  CliOptions options;
+  std::string error;  // empty when the command line is usable
+  bool ok() const { return error.empty(); }
+};
+
+// Parses the arguments after the program name. `--help` and `--version`
+// end the parsing where they stand, as with getopt: an error before them
+// is still reported, anything after them is not looked at.
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+// Texts for --help and --version (standard output).
+std::string UsageText();
+std::string VersionText(const std::string& version);
+// The hint after an error, as GNU tools give it.
+std::string TryHelpText();
+
+}  // namespace velkaro::cli

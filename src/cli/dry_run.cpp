@@ -1,0 +1,106 @@
+#include "cli/dry_run.h"
+
+#include "core/encoding.h"
+#include "core/zentool.h"
+#include "job/personalise.h"
+#include "mail/mime_text.h"
+
+namespace velkaro::cli {
+namespace {
+
+std::string Lf(const std::string& crlf) {
+  std::string out;
+  out.reserve(crlf.size());
+  for (std::size_t i = 0; i < crlf.size(); ++i) {
+    if (crlf[i] == '\r' && i + 1 < crlf.size() && crlf[i + 1] == '\n') continue;
+    out += crlf[i];
+  }
+  return out;
+}
+
+std::string AddressLine(const std::string& sjisName, const std::string& address) {
+  if (sjisName.empty()) return "<" + address + ">";
+  return SjisToUtf8(sjisName) + " <" + address + ">";
+}
+
+// The transport's own refusal before anything is sent (result 103).
+std::string ProblemOf(const ComposedMail& mail, const std::string& senderAddress) {
+  if (mail.subject.empty()) return "the subject (first line) is empty";
+  if (mail.recipientName.empty()) return "the recipient has no name";
+  if (mail.recipientAddress.empty()) return "the recipient has no mail address";
+  if (!mime::AddressIsClean(mail.recipientAddress) || mail.recipientAddress.size() > 254) {
+    return "the recipient's address cannot be sent";
+  }
+  if (!mime::AddressIsClean(senderAddress) || senderAddress.size() > 254) {
+    return "the sender's address cannot be sent";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string CheckProblems(const SendJob& job) {
+  Zentool z;
+  std::string errors;
+  if (z.ZenCountLines(job.recipientLines) == 0)
+    errors += Sjis("送信先が１件も指定されていません。\r\n");
+  if (job.bodyText.empty()) errors += Sjis("送信本文がありません。\r\n");
+  for (std::size_t i = 0; i < job.attachments.size(); ++i) {
+    if (z.ZenGetFileSize(job.AttachmentPath(i)) < 1) {
+      errors += Sjis("添付ファイル( ") + Utf8ToSjis(job.attachments[i].name) +
+                Sjis(" )を開けません。\r\n");
+    }
+  }
+  if (errors.empty()) return {};
+  return errors + Sjis("\r\n送信処理をキャンセルします。\r\n");
+}
+
+std::vector<ComposedMail> ComposeMails(const SendJob& job, const SettingsRecord& record) {
+  Zentool z;
+  const PlaceholderWordList words = PlaceholderWordsOf(record);
+  const std::string senderAddress = FieldText(record.server.senderAddress);
+  std::vector<ComposedMail> mails;
+  const int count = z.ZenCountLines(job.recipientLines);
+  for (int i = 0; i < count; ++i) {
+    const std::string line = z.ZenGetLineCrLf(job.recipientLines, i);
+    const PersonalisedMail personal = PersonaliseMail(words, job.bodyText, line, job.titleIn);
+    ComposedMail mail;
+    mail.recipientName = z.ZenGetTabItem(line, 2);
+    mail.recipientAddress = z.ZenGetTabItem(line, 3);
+    mail.subject = personal.subject;
+    mail.body = personal.body;
+    mail.problem = ProblemOf(mail, senderAddress);
+    mails.push_back(std::move(mail));
+  }
+  return mails;
+}
+
+std::string FormatDryRun(const std::vector<ComposedMail>& mails, const SendJob& job,
+                         const SettingsRecord& record) {
+  const std::string from =
+      AddressLine(FieldText(record.server.senderName), FieldText(record.server.senderAddress));
+  std::string attachments;
+  for (const AttachmentRow& row : job.attachments) {
+    attachments += (attachments.empty() ? "" : ", ") + row.name;
+  }
+  std::string out;
+  const std::string total = std::to_string(mails.size());
+  for (std::size_t i = 0; i < mails.size(); ++i) {
+    const ComposedMail& m = mails[i];
+    out += "===== mail " + std::to_string(i + 1) + "/" + total + " =====\n";
+    out += "From: " + from + "\n";
+    out += "To: " + AddressLine(m.recipientName, m.recipientAddress) + "\n";
+    out += "Subject: " + SjisToUtf8(m.subject) + "\n";
+    if (!attachments.empty()) out += "Attachments: " + attachments + "\n";
+    if (!m.problem.empty()) {
+      out += "Refused: " + m.problem + " (the run would stop here with result 103)\n";
+    }
+    // The body as the transport writes it: the same lines, with an
+    // over-long line broken where the run breaks it.
+    out += "\n" + Lf(SjisToUtf8(mime::WireReadyBody(m.body)));
+    if (out.back() != '\n') out += "\n";
+  }
+  return out;
+}
+
+}  // namespace velkaro::cli

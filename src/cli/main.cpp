@@ -1,0 +1,290 @@
+// velkaro-send: the send run without a window. It uses the program folder,
+// settings, address book, send log and text copies exactly as the program
+// does, so a run from here and a run from the window leave the same traces.
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/dry_run.h"
+#include "cli/progress_display.h"
+#include "cli/run_report.h"
+#include "cli/settings_fields.h"
+#include "core/encoding.h"
+#include "core/zentool.h"
+#include "data/address_book.h"
+#include "data/settings_file.h"
+#include "job/default_sounds.h"
+#include "job/send_job.h"
+#include "job/send_log.h"
+#include "platform/headless_platform.h"
+#include "platform/posix_services.h"
+
+namespace velkaro::cli {
+namespace {
+
+volatile sig_atomic_t interrupted = 0;
+
+void OnInterrupt(int) {
+  interrupted = 1;
+}
+
+void Write(std::FILE* stream, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+void Error(const std::string& text) {
+  Write(stderr, std::string(kProgramName) + ": " + text + "\n");
+}
+
+// A Shift_JIS text of the system (CR LF lines) for the terminal.
+std::string ForTerminal(const std::string& sjis) {
+  std::string out;
+  for (char c : SjisToUtf8(sjis)) {
+    if (c != '\r') out += c;
+  }
+  return out;
+}
+
+bool StderrIsTerminal() {
+  if (::isatty(STDERR_FILENO) != 1) return false;
+  const char* term = std::getenv("TERM");
+  return term == nullptr || std::string(term) != "dumb";
+}
+
+int TerminalColumns() {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (const char* columns = std::getenv("COLUMNS")) return std::atoi(columns);
+  return 80;
+}
+
+// Paths are handed on as absolute paths: the archive names and the
+// attachment rows take the folder from them.
+std::string Absolute(const std::string& path) {
+  std::error_code ignored;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
+  return absolute.empty() ? path : absolute.lexically_normal().string();
+}
+
+// Nothing is posted to the main window in a run without auto-quit; a
+// stray command has nowhere to go.
+class NoWindow : public CommandTarget {
+ public:
+  void OnCommand(int) override {}
+  void OnCloseRequest() override {}
+};
+
+int ApplySettingsChanges(Settings& settings, const CliOptions& options) {
+  SettingsRecord changed = settings.record;
+  bool refused = false;
+  for (const auto& [name, value] : options.sets) {
+    const std::string problem = SetSettingsField(changed, name, value);
+    if (!problem.empty()) {
+      Error(problem);
+      refused = true;
+    }
+  }
+  // All or nothing: a half-applied list of changes would be hard to see.
+  if (refused) {
+    Error("the settings were not changed");
+    return kExitUsage;
+  }
+  settings.record = changed;
+  if (settings.SaveSettings() != 0) {
+    Error("could not write the settings file " + settings.SettingsFilePath());
+    return kExitSettingsWrite;
+  }
+  return 0;
+}
+
+// Fills the job from the options; 0, or the exit status after an error.
+int PrepareJob(SendJob& job, const CliOptions& options, const std::string& addressBook,
+               const std::string& addressBookPath) {
+  if (options.titleIn) job.titleIn = true;
+  if (options.textFile) {
+    const std::string path = Absolute(*options.textFile);
+    switch (job.LoadBodyFile(path)) {
+      case 0: break;
+      case 1:
+        Error("cannot read the body text " + *options.textFile + ": missing or empty");
+        return kExitUsage;
+      default:
+        Error("the body text " + *options.textFile + " is not a text file");
+        return kExitUsage;
+    }
+  }
+  for (const std::string& value : options.to) {
+    int unmappable = 0;
+    const std::string sjis = Utf8ToSjis(value, &unmappable);
+    if (unmappable > 0) {
+      Error("--to '" + value + "': characters with no Shift_JIS form");
+      return kExitUsage;
+    }
+    const std::size_t before = job.recipientLines.size();
+    if (job.AddRecipientByName(sjis, addressBook) != 0) {
+      Error("--to needs a recipient, got an empty value");
+      return kExitUsage;
+    }
+    if (job.recipientLines.size() == before) {
+      Error("no recipient for --to '" + value + "': not a registered name in the address book " +
+            addressBookPath + " and not of the form 'Name <address>'");
+      return kExitUsage;
+    }
+  }
+  for (const std::string& file : options.attach) {
+    const int result = job.AddAttachment(static_cast<int>(job.attachments.size()), Absolute(file));
+    if (result != 0) {
+      Error("cannot attach " + file + (result == 2 ? ": missing or empty" : ": not a file name"));
+      return kExitUsage;
+    }
+  }
+  return 0;
+}
+
+int DryRun(const SendJob& job, Settings& settings) {
+  const std::string problems = CheckProblems(job);
+  if (!problems.empty()) {
+    Write(stderr, HeadlessPlatform::FormatMessage(problems, MsgButtons::Ok));
+    return 1;
+  }
+  const auto mails = ComposeMails(job, settings.record);
+  Write(stdout, FormatDryRun(mails, job, settings.record));
+  for (std::size_t i = 0; i < mails.size(); ++i) {
+    if (mails[i].problem.empty()) continue;
+    Error("dry run: mail " + std::to_string(i + 1) + " would be refused: " + mails[i].problem);
+  }
+  Write(stderr, std::string(kProgramName) + ": dry run: " + std::to_string(mails.size()) +
+                    " mail(s) shown, nothing sent\n");
+  return 0;
+}
+
+int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
+  ProgressDisplay display([](const std::string& bytes) { Write(stderr, bytes); },
+                          StderrIsTerminal(), TerminalColumns());
+  display.SetTotal(Zentool().ZenCountLines(job.recipientLines));
+  platform.SetStatusSink([&display](const std::string& sjis) { display.Status(SjisToUtf8(sjis)); });
+  platform.SetMessageSink([&display](const std::string& lines) { display.Message(lines); });
+  NoWindow window;
+  platform.SetCommandTarget(&window);
+
+  // Ctrl-C asks the run to stop, as the window's stop button does; the
+  // log is still written. A second Ctrl-C ends the program at once.
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  bool stopAnnounced = false;
+  platform.SetPumpHook([&] {
+    if (interrupted == 0 || !job.Running()) return;
+    if (!stopAnnounced) {
+      stopAnnounced = true;
+      display.Message(
+          std::string(kProgramName) +
+          ": stop requested: the run ends with the current mail (Ctrl-C again ends at once)\n");
+    }
+    // The transport honours a stop only while it transmits; asking on
+    // every pump makes sure the request is not lost in between.
+    job.RequestStop();
+  });
+
+  const std::time_t start = platform.Now();
+  const int result = job.RunSendJob();
+  platform.SetPumpHook(nullptr);
+  signal(SIGINT, SIG_DFL);
+  display.Finish();
+  platform.SetStatusSink(nullptr);
+  platform.SetMessageSink(nullptr);
+  platform.SetCommandTarget(nullptr);
+
+  if (result >= 100) {
+    const std::string transcript = LastTranscript(job.sendDetails);
+    if (!transcript.empty()) {
+      Write(stderr, "--- what happened to the mail that failed ---\n" + ForTerminal(transcript));
+      if (transcript.back() != '\n') Write(stderr, "\n");
+      Write(stderr, "---\n");
+    }
+  }
+  const int total = Zentool().ZenCountLines(job.recipientLines);
+  std::string explanation = ResultExplanation(result, display.CurrentMail(), total);
+  if (stopAnnounced && result != 0) explanation += " (stopped on request)";
+  if (result == 10) {
+    explanation += " (" + SjisToUtf8(FieldText(settings.record.server.smtpServer)) + " port " +
+                   std::to_string(settings.record.server.smtpPort) + ")";
+  }
+  Write(stderr, std::string(kProgramName) + ": " + explanation + " (exit status " +
+                    std::to_string(result) + ")\n");
+  const std::string& folder = settings.GetProgramFolder();
+  Write(stderr, std::string(kProgramName) + ": send log: " + BuildLogName(folder, start) + "\n");
+  if (display.CurrentMail() > 0) {
+    Write(stderr, std::string(kProgramName) + ": copies of the sent texts: " +
+                      Zentool().ZenJoinPath(folder, "Text") + "\n");
+  }
+  return result;
+}
+
+int Run(const CliOptions& options) {
+  HeadlessPlatform platform;
+  ScopedPlatform installed(platform);
+  platform.SetSoundEnabled(options.sound);
+
+  Settings settings;
+  if (settings.LoadSettings() == 11) {
+    Error("the settings file " + settings.SettingsFilePath() +
+          " has an unknown size; using the defaults");
+  }
+  // Like the program at start: the event sounds always find a file.
+  EnsureDefaultSounds(settings.GetProgramFolder());
+
+  if (!options.sets.empty()) {
+    if (const int status = ApplySettingsChanges(settings, options); status != 0) return status;
+  }
+  if (options.showSettings) Write(stdout, FormatSettings(settings.record));
+  if (!options.WantsRun()) return 0;
+
+  const std::string addressBookPath = Zentool().ZenJoinPath(
+      settings.GetProgramFolder(), FieldText(settings.record.addressFileName));
+  int unmappable = 0;
+  const std::string addressBook = LoadAddressBook(addressBookPath, &unmappable);
+  if (unmappable > 0) {
+    Error("the address book " + addressBookPath + " has " + std::to_string(unmappable) +
+          " character(s) with no Shift_JIS form; they read as 〓");
+  }
+
+  SendJob job(settings);
+  if (const int status = PrepareJob(job, options, addressBook, addressBookPath); status != 0) {
+    return status;
+  }
+  return options.dryRun ? DryRun(job, settings) : SendRun(job, settings, platform);
+}
+
+}  // namespace
+}  // namespace velkaro::cli
+
+int main(int argc, char* argv[]) {
+  using namespace velkaro::cli;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const ParseResult parsed = ParseCommandLine(args);
+  if (!parsed.ok()) {
+    Error(parsed.error);
+    Write(stderr, TryHelpText());
+    return kExitUsage;
+  }
+  if (parsed.options.help) {
+    Write(stdout, UsageText());
+    return 0;
+  }
+  if (parsed.options.version) {
+    Write(stdout, VersionText(velkaro::posix::BuildVersion()));
+    return 0;
+  }
+  return Run(parsed.options);
+}

@@ -1,0 +1,141 @@
+// The command line of velkaro-send.
+#include "cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace velkaro::cli {
+namespace {
+
+using Args = std::vector<std::string>;
+
+struct AcceptedCase {
+  const char* name;
+  Args args;
+  CliOptions want;
+};
+
+CliOptions Want(void (*fill)(CliOptions&)) {
+  CliOptions o;
+  fill(o);
+  return o;
+}
+
+void ExpectSame(const CliOptions& got, const CliOptions& want) {
+  EXPECT_EQ(got.textFile, want.textFile);
+  EXPECT_EQ(got.to, want.to);
+  EXPECT_EQ(got.attach, want.attach);
+  EXPECT_EQ(got.sets, want.sets);
+  EXPECT_EQ(got.titleIn, want.titleIn);
+  EXPECT_EQ(got.dryRun, want.dryRun);
+  EXPECT_EQ(got.showSettings, want.showSettings);
+  EXPECT_EQ(got.sound, want.sound);
+  EXPECT_EQ(got.help, want.help);
+  EXPECT_EQ(got.version, want.version);
+}
+
+const AcceptedCase kAccepted[] = {
+    {"values_after_a_space_or_an_equals_sign",
+     {"--text", "body.txt", "--to=山田", "--to", "Taro <taro@example.jp>", "--attach=a.pdf",
+      "--attach", "b b.png"},
+     Want([](CliOptions& o) {
+       o.textFile = "body.txt";
+       o.to = {"山田", "Taro <taro@example.jp>"};
+       o.attach = {"a.pdf", "b b.png"};
+     })},
+    {"flags",
+     {"--to", "x", "--title-in", "--dry-run", "--sound", "--show-settings"},
+     Want([](CliOptions& o) {
+       o.to = {"x"};
+       o.titleIn = o.dryRun = o.sound = o.showSettings = true;
+     })},
+    {"set_splits_at_the_first_equals_sign",
+     {"--set", "senderName=a=b", "--set=speed=7", "--set", "popPassword="},
+     Want([](CliOptions& o) {
+       o.sets = {{"senderName", "a=b"}, {"speed", "7"}, {"popPassword", ""}};
+     })},
+    {"a_value_may_look_like_an_option", {"--to", "--dry-run"}, Want([](CliOptions& o) {
+       o.to = {"--dry-run"};
+     })},
+    {"help_ends_the_parsing", {"--help", "--bogus", "extra"}, Want([](CliOptions& o) {
+       o.help = true;
+     })},
+    {"short_help", {"-h"}, Want([](CliOptions& o) { o.help = true; })},
+    {"version_after_other_options",
+     {"--to", "x", "--version", "positional"},
+     Want([](CliOptions& o) {
+       o.to = {"x"};
+       o.version = true;
+     })},
+    {"double_dash_alone_at_the_end", {"--show-settings", "--"}, Want([](CliOptions& o) {
+       o.showSettings = true;
+     })},
+};
+
+class AcceptedTest : public ::testing::TestWithParam<AcceptedCase> {};
+
+TEST_P(AcceptedTest, Parses) {
+  const ParseResult r = ParseCommandLine(GetParam().args);
+  ASSERT_TRUE(r.ok()) << r.error;
+  ExpectSame(r.options, GetParam().want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, AcceptedTest, ::testing::ValuesIn(kAccepted),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct RefusedCase {
+  const char* name;
+  Args args;
+  const char* errorPart;  // what the message must say
+};
+
+const RefusedCase kRefused[] = {
+    {"no_arguments", {}, "nothing to do"},
+    {"only_sound", {"--sound"}, "nothing to do"},
+    {"unknown_long_option", {"--to", "x", "--bogus"}, "unrecognized option '--bogus'"},
+    {"unknown_long_option_with_value", {"--colour=red"}, "unrecognized option '--colour'"},
+    {"unknown_short_option", {"-x"}, "invalid option '-x'"},
+    {"missing_value", {"--to"}, "option '--to' requires an argument"},
+    {"value_for_a_flag", {"--dry-run=yes"}, "option '--dry-run' doesn't allow an argument"},
+    {"setup_file", {"--to", "x", "send.vlk2"}, "setup files are not supported yet: 'send.vlk2'"},
+    {"after_double_dash", {"--", "--to"}, "setup files are not supported yet: '--to'"},
+    {"stdin_dash", {"-"}, "setup files are not supported yet"},
+    {"slash_text", {"/text=C:\\body.txt"}, "'/text=' are not supported yet"},
+    {"slash_sendinf", {"/sendinf=<clip>"}, "'/sendinf=' are not supported yet"},
+    {"slash_send_on", {"/send=on"}, "'/send=' are not supported yet"},
+    {"set_without_equals", {"--set", "speed"}, "--set needs FIELD=VALUE"},
+    {"set_without_field", {"--set", "=5"}, "--set needs FIELD=VALUE"},
+    {"text_twice", {"--text", "a", "--text", "b"}, "only once"},
+    {"empty_text", {"--text="}, "--text needs a file name"},
+    {"empty_attach", {"--attach", ""}, "--attach needs a file name"},
+    {"error_before_help_wins", {"--bogus", "--help"}, "unrecognized option '--bogus'"},
+};
+
+class RefusedTest : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(RefusedTest, SaysWhy) {
+  const ParseResult r = ParseCommandLine(GetParam().args);
+  ASSERT_FALSE(r.ok());
+  EXPECT_NE(r.error.find(GetParam().errorPart), std::string::npos) << r.error;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, RefusedTest, ::testing::ValuesIn(kRefused),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliTexts, HelpNamesEveryOptionAndTheExitStatuses) {
+  const std::string usage = UsageText();
+  for (const char* option : {"--text", "--to", "--attach", "--title-in", "--dry-run",
+                             "--show-settings", "--set", "--sound", "--help", "--version"}) {
+    EXPECT_NE(usage.find(option), std::string::npos) << option;
+  }
+  for (const char* status : {"  0 ", "  1 ", "  2 ", "  3 ", "  10 ", "  20 ", "  90 ", "100+n"}) {
+    EXPECT_NE(usage.find(status), std::string::npos) << status;
+  }
+  EXPECT_EQ(VersionText("1.2.3.0"), "velkaro-send (Velkaro) 1.2.3.0\n");
+  EXPECT_EQ(TryHelpText(), "Try 'velkaro-send --help' for more information.\n");
+}
+
+}  // namespace
+}  // namespace velkaro::cli

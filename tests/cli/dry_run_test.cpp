@@ -1,0 +1,203 @@
+// --dry-run composes each mail as the run would; these tests hold it
+// against the run itself (its archive copies, its log and its check
+// message), so the two cannot drift apart.
+#include "cli/dry_run.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/encoding.h"
+#include "mail/mime_text.h"
+#include "support/scripted_socket.h"
+#include "support/test_support.h"
+
+namespace velkaro::cli {
+namespace {
+
+using velkaro::testing::ReadBytes;
+using velkaro::testing::ScriptedServer;
+using velkaro::testing::WriteBytes;
+
+std::string S(const char* utf8) {
+  return Utf8ToSjis(utf8);
+}
+
+class DryRunTest : public velkaro::testing::PlatformTest {
+ protected:
+  DryRunTest() {
+    platform.SetProgramFolder(dir.path());
+    platform.SetLocalTime(2026, 12, 8, 9, 30, 15);  // a Tuesday
+    settings = std::make_unique<Settings>();
+    SetFieldText(settings->record.server.smtpServer, "smtp.test");
+    SetFieldText(settings->record.server.senderName, S("総務部 佐藤"));
+    SetFieldText(settings->record.server.senderAddress, "sato@example.jp");
+    job = std::make_unique<SendJob>(*settings);
+    network.Add("smtp.test", smtp);
+    platform.SetSocketFactory([this] { return network.NewSocket(); });
+  }
+
+  void AddRecipient(const char* kana, const char* name, const char* address, const char* data1) {
+    job->recipientLines += S(kana) + "\t" + S("登録") + "\t" + S(name) + "\t" + address +
+                           "\t03-1234\t" + S("東京都") + "\t" + S(data1) + "\t\t\t\t\r\n";
+  }
+
+  // Runs the real job against a server that takes every mail.
+  void RunForReal(int mails) {
+    smtp.Send("220 ready\r\n").Expect("EHLO localhost\r\n").Send("250 ok\r\n");
+    for (int i = 0; i < mails; ++i) {
+      smtp.ExpectThrough("\r\n").Send("250 ok\r\n");  // MAIL FROM
+      smtp.ExpectThrough("\r\n").Send("250 ok\r\n");  // RCPT TO
+      smtp.Expect("DATA\r\n").Send("354 go\r\n");
+      smtp.ExpectThrough("\r\n.\r\n").Send("250 queued\r\n");
+    }
+    smtp.Expect("QUIT\r\n").Send("221 bye\r\n");
+    ASSERT_EQ(job->RunSendJob(), 0) << job->DetailsText();
+  }
+
+  // The run's copy of mail i (an unsaved body is archived as "text").
+  std::string Archive(int i) const {
+    return ReadBytes(dir.File("Text/text_20261208-093015_" + std::to_string(i) + ".txt"));
+  }
+
+  velkaro::testing::TempDir dir;
+  std::unique_ptr<Settings> settings;
+  std::unique_ptr<SendJob> job;
+  ScriptedServer smtp;
+  velkaro::testing::ScriptedNetwork network;
+};
+
+TEST_F(DryRunTest, ShowsEachPersonalisedMail) {
+  AddRecipient("やまだ", "山田 太郎", "yamada@example.jp", "A組");
+  AddRecipient("すずき", "鈴木 花子", "suzuki@example.jp", "B組");
+  job->bodyText = S("  ((name))様 ((data1))のご案内 \r\n((kana))さん、((today))です。\r\nｶﾀｶﾅ\r\n");
+  job->attachments.push_back({"地図.pdf", dir.path()});
+  WriteBytes(dir.File("地図.pdf"), "%PDF");
+
+  const auto mails = ComposeMails(*job, settings->record);
+  ASSERT_EQ(mails.size(), 2u);
+  EXPECT_EQ(SjisToUtf8(mails[1].subject), "鈴木 花子様 B組のご案内");
+  EXPECT_EQ(mails[1].recipientAddress, "suzuki@example.jp");
+  EXPECT_EQ(mails[1].problem, "");
+  EXPECT_EQ(FormatDryRun(mails, *job, settings->record),
+            "===== mail 1/2 =====\n"
+            "From: 総務部 佐藤 <sato@example.jp>\n"
+            "To: 山田 太郎 <yamada@example.jp>\n"
+            "Subject: 山田 太郎様 A組のご案内\n"
+            "Attachments: 地図.pdf\n"
+            "\n"
+            "やまださん、2026年12月08日(火)です。\n"
+            "ｶﾀｶﾅ\n"
+            "\n"
+            "===== mail 2/2 =====\n"
+            "From: 総務部 佐藤 <sato@example.jp>\n"
+            "To: 鈴木 花子 <suzuki@example.jp>\n"
+            "Subject: 鈴木 花子様 B組のご案内\n"
+            "Attachments: 地図.pdf\n"
+            "\n"
+            "すずきさん、2026年12月08日(火)です。\n"
+            "ｶﾀｶﾅ\n"
+            "\n");
+}
+
+// The dry run's bodies are the run's archive copies byte for byte and its
+// subjects the run log's, for either setting of title-in.
+TEST_F(DryRunTest, MatchesWhatTheRunArchivesAndLogs) {
+  for (const bool titleIn : {false, true}) {
+    std::filesystem::remove_all(dir.File("Text"));
+    std::filesystem::remove_all(dir.File("Log"));
+    job->recipientLines.clear();
+    AddRecipient("やまだ", "山田", "yamada@example.jp", "");
+    AddRecipient("いとう", "伊藤", "ito@example.jp", "");
+    // ((today)), not ((time)): the run's waits move the clock on.
+    job->bodyText = S("\t((name))様\t\r\n本文((mailaddr))\r\n((today))");
+    job->titleIn = titleIn;
+    platform.SetLocalTime(2026, 12, 8, 9, 30, 15);
+    const auto mails = ComposeMails(*job, settings->record);
+
+    smtp = ScriptedServer();
+    network.Add("smtp.test", smtp);
+    RunForReal(2);
+    const std::string log = SjisToUtf8(ReadBytes(dir.File("Log/log202612.txt")));
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(mails[i].body, Archive(i)) << "title-in " << titleIn << ", mail " << i;
+      EXPECT_NE(log.find("  タイトル: " + SjisToUtf8(mails[i].subject) + "\r\n"), std::string::npos)
+          << log;
+    }
+  }
+}
+
+TEST_F(DryRunTest, ReportsWhatTheRunsChecksWould) {
+  job->attachments.push_back({"消えた.pdf", dir.path()});
+  const std::string problems = CheckProblems(*job);
+  EXPECT_EQ(job->RunSendJob(), 1);
+  ASSERT_EQ(platform.MessageBoxes().size(), 1u);
+  EXPECT_EQ(problems, platform.MessageBoxes()[0].text);
+
+  AddRecipient("a", "A", "a@example.jp", "");
+  job->bodyText = S("件名\r\n");
+  job->attachments.clear();
+  EXPECT_EQ(CheckProblems(*job), "");
+}
+
+struct RefusalCase {
+  const char* name;
+  const char* body;
+  const char* recipientName;
+  const char* address;
+  const char* problemPart;
+};
+
+const RefusalCase kRefusals[] = {
+    {"blank_subject", "   \r\n本文\r\n", "山田", "y@example.jp", "subject"},
+    {"no_name", "件名\r\n", "", "y@example.jp", "no name"},
+    {"no_address", "件名\r\n", "山田", "", "no mail address"},
+    {"address_with_bracket", "件名\r\n", "山田", "y>@example.jp", "address cannot be sent"},
+    {"fine", "件名\r\n", "山田", "y@example.jp", ""},
+};
+
+TEST_F(DryRunTest, SaysWhichMailTheTransportWouldRefuse) {
+  for (const RefusalCase& c : kRefusals) {
+    job->recipientLines.clear();
+    AddRecipient("", c.recipientName, c.address, "");
+    job->bodyText = S(c.body);
+    const auto mails = ComposeMails(*job, settings->record);
+    ASSERT_EQ(mails.size(), 1u);
+    if (std::string(c.problemPart).empty()) {
+      EXPECT_EQ(mails[0].problem, "") << c.name;
+      continue;
+    }
+    EXPECT_NE(mails[0].problem.find(c.problemPart), std::string::npos) << c.name;
+    EXPECT_NE(FormatDryRun(mails, *job, settings->record).find("Refused: "), std::string::npos);
+  }
+}
+
+// A line too long for SMTP is shown broken where the transport breaks it,
+// so what the dry run shows is what the receiver gets.
+TEST_F(DryRunTest, ShowsTheBodyWithTheLineBreaksOfTheWire) {
+  AddRecipient("", "山田", "y@example.jp", "");
+  job->bodyText = "subject\r\n" + std::string(1500, 'a') + "\r\n";
+  const auto mails = ComposeMails(*job, settings->record);
+  EXPECT_EQ(mails[0].body, std::string(1500, 'a') + "\r\n\r\n");  // archived unbroken
+  const std::string shown = FormatDryRun(mails, *job, settings->record);
+  const std::string wire = SjisToUtf8(mime::WireReadyBody(mails[0].body));
+  std::string wireLf;
+  for (char c : wire) {
+    if (c != '\r') wireLf += c;
+  }
+  EXPECT_NE(wireLf.find("a\na"), std::string::npos) << "the wire breaks the line";
+  EXPECT_NE(shown.find("\n\n" + wireLf), std::string::npos) << shown;
+}
+
+TEST_F(DryRunTest, ASingleLineBodyWithoutTitleInIsAnEmptyLine) {
+  AddRecipient("", "山田", "y@example.jp", "");
+  job->bodyText = S("件名だけ");
+  const auto mails = ComposeMails(*job, settings->record);
+  EXPECT_EQ(mails[0].body, "\r\n");
+  EXPECT_EQ(mails[0].subject, S("件名だけ"));
+}
+
+}  // namespace
+}  // namespace velkaro::cli

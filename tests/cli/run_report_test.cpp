@@ -1,0 +1,52 @@
+// What velkaro-send says after a run.
+#include "cli/run_report.h"
+
+#include <gtest/gtest.h>
+
+#include "core/encoding.h"
+
+namespace velkaro::cli {
+namespace {
+
+struct ReportCase {
+  int result;
+  int mailNumber;
+  int total;
+  const char* expected;
+};
+
+const ReportCase kReports[] = {
+    {0, 1, 1, "all 1 mail was accepted"},
+    {0, 3, 3, "all 3 mails were accepted"},
+    {1, 0, 0, "nothing was sent: the send checks failed"},
+    {10, 0, 2, "nothing was sent: the SMTP connection could not be opened"},
+    {105, 1, 3,
+     "mail 1 of 3 failed: POP before SMTP failed (POP3 server, user or password); no mail was "
+     "sent before it"},
+    {106, 2, 3,
+     "mail 2 of 3 failed: the server refused the envelope (MAIL FROM, RCPT TO or DATA); 1 mail "
+     "was sent before it"},
+    // The data phase was under way: the receiver may keep a truncated mail.
+    {121, 3, 3,
+     "mail 3 of 3 failed: an attachment could not be sent (the server may still deliver it cut "
+     "short); 2 mails were sent before it"},
+    {111, 1, 1,
+     "mail 1 of 1 failed: the server did not accept the end of the mail; no mail was sent before "
+     "it"},
+};
+
+TEST(RunReport, ExplainsEveryKindOfResult) {
+  for (const ReportCase& c : kReports) {
+    EXPECT_EQ(ResultExplanation(c.result, c.mailNumber, c.total), c.expected) << c.result;
+  }
+}
+
+TEST(RunReport, TheLastTranscriptIsTheFailedMails) {
+  const std::string details =
+      Utf8ToSjis("★To A<a@example.jp>\r\n  ok\r\n★To B<b@example.jp>\r\n  失敗\r\n");
+  EXPECT_EQ(LastTranscript(details), Utf8ToSjis("★To B<b@example.jp>\r\n  失敗\r\n"));
+  EXPECT_EQ(LastTranscript(""), "");
+}
+
+}  // namespace
+}  // namespace velkaro::cli

@@ -1,0 +1,384 @@
+// velkaro-send as a user runs it: the built program, a program folder of
+// its own (VELKARO_HOME), a real SMTP receiver (aiosmtpd) and a real POP3
+// server (Dovecot) on 127.0.0.1. What arrives is read the way a mail
+// program reads it (check_mail.py).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/encoding.h"
+#include "peers/peer_fixture.h"
+
+extern char** environ;
+
+namespace velkaro::testing {
+namespace {
+
+constexpr int kProgramTimeoutMs = 120000;
+
+long long MonotonicMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+struct ProgramRun {
+  int status = -1;  // exit status; -1 when it did not exit by itself
+  std::string out;
+  std::string err;
+  bool timedOut = false;
+};
+
+// Runs velkaro-send with VELKARO_HOME set, collecting both outputs; a
+// program still running after the time-out is killed by its id.
+ProgramRun RunSend(const std::vector<std::string>& args, const std::string& home) {
+  ProgramRun run;
+  int outPipe[2];
+  int errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe: " << std::strerror(errno);
+    return run;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+
+  std::vector<std::string> environment;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    if (entry.rfind("VELKARO_HOME=", 0) != 0) environment.push_back(entry);
+  }
+  environment.push_back("VELKARO_HOME=" + home);
+  std::vector<char*> envp;
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> words = {VELKARO_SEND_PROGRAM};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+
+  pid_t child = -1;
+  const int rc = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  if (rc != 0) {
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
+    return run;
+  }
+
+  const long long deadline = MonotonicMs() + kProgramTimeoutMs;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int open = 2;
+  while (open > 0) {
+    const long long left = deadline - MonotonicMs();
+    if (left <= 0) {
+      run.timedOut = true;
+      break;
+    }
+    const int ready = ::poll(fds, 2, static_cast<int>(std::min<long long>(left, 1000)));
+    if (ready < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      char buffer[4096];
+      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (const pollfd& p : fds) {
+    if (p.fd >= 0) ::close(p.fd);
+  }
+  if (run.timedOut) ::kill(child, SIGKILL);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!run.timedOut && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  return run;
+}
+
+std::string Describe(const ProgramRun& run) {
+  return "exit status " + std::to_string(run.status) + (run.timedOut ? " (timed out)" : "") +
+         "\n--- stdout ---\n" + run.out + "\n--- stderr ---\n" + run.err;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> out;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
+    out.push_back(entry.path().string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class SendProgramTest : public PeerTest {
+ protected:
+  void SetUp() override {
+    PeerTest::SetUp();
+    ASSERT_TRUE(std::filesystem::exists(VELKARO_SEND_PROGRAM)) << VELKARO_SEND_PROGRAM;
+    home = dir.File("home");
+    std::filesystem::create_directories(home);
+    // The address book as the program writes it: Shift_JIS, CR LF, the
+    // header line first. 伊藤's reading is in half-width katakana.
+    WriteBytes(
+        home + "/VelkaroAddress.txt",
+        Utf8ToSjis("読み\t登録名\t氏名\tメールアドレス\t電話\t住所\tデータ１\tデータ２\t"
+                   "データ３\tデータ４\r\n"
+                   "やまだ\t山田\t山田 太郎\tyamada@example.jp\t03-1111\t東京都\t会員\t\t\t\r\n"
+                   "ｲﾄｳ\t伊藤\t伊藤 花子\tito@example.jp\t06-2222\t大阪府\t非会員\t\t\t\r\n"));
+    body = dir.File("案内.txt");
+    WriteBytes(body, Utf8ToSjis("((name))様へのご案内\r\n"
+                                "((name))様（((data1))）\r\n"
+                                "ﾃｽﾄ送信です。宛先: ((mailaddr))\r\n"));
+    attachment = dir.File("地図.png");
+    WriteBytes(attachment, TinyPng());
+  }
+
+  // Points the program folder's settings at the running servers, through
+  // the program itself.
+  void Configure(int smtpPort, const std::string& popPassword) {
+    const ProgramRun run =
+        RunSend({"--set", "smtpServer=127.0.0.1", "--set", "smtpPort=" + std::to_string(smtpPort),
+                 "--set", "popServer=" + std::string(dovecot.port() > 0 ? "127.0.0.1" : ""),
+                 "--set", "popPort=" + std::to_string(dovecot.port() > 0 ? dovecot.port() : 110),
+                 "--set", std::string("popUser=") + kPopUser, "--set", "popPassword=" + popPassword,
+                 "--set", "senderName=差出人 山田", "--set", "senderAddress=sender@example.com"},
+                home);
+    ASSERT_EQ(run.status, 0) << Describe(run);
+    ASSERT_EQ(std::filesystem::file_size(home + "/Velkaro.cfg"), 3312u);
+  }
+
+  std::vector<std::string> SendArgs() const {
+    return {"--to",   "山田", "--to",     "伊藤",    "--to", "Kim 金 <kim@example.org>",
+            "--text", body,   "--attach", attachment};
+  }
+
+  std::string home;
+  std::string body;
+  std::string attachment;
+};
+
+TEST_F(SendProgramTest, SendsOnePersonalisedMailPerRecipientAfterPopBeforeSmtp) {
+  ASSERT_NO_FATAL_FAILURE(StartDovecot());
+  ASSERT_NO_FATAL_FAILURE(StartReceiver());
+  ASSERT_NO_FATAL_FAILURE(Configure(receiver.port(), kPopPassword));
+
+  const ProgramRun run = RunSend(SendArgs(), home);
+  ASSERT_EQ(run.status, 0) << Describe(run);
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(Contains(run.err, "[3/3] 3通目: Kim 金 <kim@example.org>")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "\n3通のメール送信を完了しました。\n")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "all 3 mails were accepted (exit status 0)")) << run.err;
+  EXPECT_FALSE(Contains(run.err, "\r")) << "no redrawing when standard error is no terminal";
+
+  struct Expected {
+    const char* subject;
+    const char* name;
+    const char* address;
+    const char* body;
+  };
+  const Expected expected[] = {
+      {"山田 太郎様へのご案内", "山田 太郎", "yamada@example.jp",
+       "山田 太郎様（会員）\nテスト送信です。宛先: yamada@example.jp"},
+      {"伊藤 花子様へのご案内", "伊藤 花子", "ito@example.jp",
+       "伊藤 花子様（非会員）\nテスト送信です。宛先: ito@example.jp"},
+      {"Kim 金 様へのご案内", "Kim 金 ", "kim@example.org",
+       "Kim 金 様（）\nテスト送信です。宛先: kim@example.org"},
+  };
+  const std::vector<std::string> messages = ReceivedMessages();
+  ASSERT_EQ(messages.size(), 3u);
+  std::string firstPeer;
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    const MailReport report = Check(messages[i]);
+    SCOPED_TRACE(report.Dump());
+    EXPECT_EQ(report.Get("subject"), expected[i].subject);
+    EXPECT_EQ(report.Get("to.name"), expected[i].name);
+    EXPECT_EQ(report.Get("to.address"), expected[i].address);
+    EXPECT_EQ(report.Get("from.name"), "差出人 山田");
+    EXPECT_EQ(report.Get("from.address"), "sender@example.com");
+    EXPECT_EQ(Normalized(report.Get("body")), expected[i].body);
+    EXPECT_EQ(report.Get("body_charset"), "iso-2022-jp");
+    ASSERT_EQ(report.Count("attachments"), 1);
+    EXPECT_EQ(report.Get("attachments.0.filename"), "地図.png");
+    EXPECT_EQ(report.Get("attachments.0.sha256"), Sha256(TinyPng()));
+    EXPECT_EQ(report.Get("raw.seven_bit"), "true");
+    const auto envelope = Envelope(messages[i]);
+    EXPECT_EQ(First(envelope, "rcpt_to"), expected[i].address);
+    EXPECT_EQ(First(envelope, "mail_from"), "sender@example.com");
+    // One SMTP connection for the whole run.
+    if (i == 0) firstPeer = First(envelope, "peer");
+    EXPECT_EQ(First(envelope, "peer"), firstPeer);
+  }
+  // POP before SMTP: one login, before the first mail only.
+  EXPECT_TRUE(DovecotLogShows("Login: user=<" + std::string(kPopUser) + ">", 5000)) << DovecotLog();
+  const std::string dovecotLog = DovecotLog();
+  const auto first = dovecotLog.find("Login: user=<");
+  EXPECT_EQ(dovecotLog.find("Login: user=<", first + 1), std::string::npos) << dovecotLog;
+
+  // The run left its log and one copy per mail in the program folder.
+  const std::vector<std::string> logs = FilesIn(home + "/Log");
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_TRUE(Contains(run.err, "send log: " + logs[0])) << run.err;
+  const std::string log = SjisToUtf8(ReadBytes(logs[0]));
+  EXPECT_TRUE(Contains(
+      log, "  タイトル: 伊藤 花子様へのご案内\r\n    送信先: 伊藤 花子<ito@example.jp>\r\n"))
+      << log;
+  EXPECT_TRUE(Contains(log, "    添付　: " + attachment + "\r\n")) << log;
+  EXPECT_TRUE(Contains(log, "  ...  3通のメール送信を完了しました。\r\n\r\n")) << log;
+  const std::vector<std::string> copies = FilesIn(home + "/Text");
+  ASSERT_EQ(copies.size(), 3u);
+  EXPECT_TRUE(Contains(copies[0], "/Text/案内_")) << copies[0];
+  EXPECT_EQ(ReadBytes(copies[1]),
+            Utf8ToSjis("伊藤 花子様（非会員）\r\nﾃｽﾄ送信です。宛先: ito@example.jp\r\n\r\n"));
+}
+
+TEST_F(SendProgramTest, AWrongPopPasswordEndsTheRunBeforeAnyMail) {
+  ASSERT_NO_FATAL_FAILURE(StartDovecot());
+  ASSERT_NO_FATAL_FAILURE(StartReceiver());
+  ASSERT_NO_FATAL_FAILURE(Configure(receiver.port(), "wrong-password"));
+
+  const ProgramRun run = RunSend(SendArgs(), home);
+  EXPECT_EQ(run.status, 105) << Describe(run);
+  EXPECT_TRUE(Contains(run.err, "メール送信でエラー検出 RetCode=105")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "mail 1 of 3 failed: POP before SMTP failed")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "★To 山田 太郎<yamada@example.jp>"))
+      << "the failed mail's transcript";
+  EXPECT_TRUE(ReceivedMessages().empty());
+  EXPECT_TRUE(DovecotLogShows("auth failed", 5000)) << DovecotLog();
+  const std::vector<std::string> logs = FilesIn(home + "/Log");
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_TRUE(Contains(SjisToUtf8(ReadBytes(logs[0])), "メール送信でエラー検出 RetCode=105"));
+}
+
+TEST_F(SendProgramTest, ADryRunSendsNothingAndShowsEachMail) {
+  ASSERT_NO_FATAL_FAILURE(StartReceiver());
+  ASSERT_NO_FATAL_FAILURE(Configure(receiver.port(), kPopPassword));
+
+  std::vector<std::string> args = SendArgs();
+  args.push_back("--dry-run");
+  const ProgramRun run = RunSend(args, home);
+  ASSERT_EQ(run.status, 0) << Describe(run);
+  EXPECT_TRUE(Contains(run.out,
+                       "===== mail 2/3 =====\n"
+                       "From: 差出人 山田 <sender@example.com>\n"
+                       "To: 伊藤 花子 <ito@example.jp>\n"
+                       "Subject: 伊藤 花子様へのご案内\n"
+                       "Attachments: 地図.png\n"
+                       "\n"
+                       "伊藤 花子様（非会員）\n"
+                       "ﾃｽﾄ送信です。宛先: ito@example.jp\n"))
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, "Subject: Kim 金 様へのご案内\n")) << run.out;
+  EXPECT_TRUE(Contains(run.err, "nothing sent")) << run.err;
+  EXPECT_TRUE(ReceivedMessages().empty());
+  EXPECT_FALSE(std::filesystem::exists(home + "/Log"));
+  EXPECT_FALSE(std::filesystem::exists(home + "/Text"));
+}
+
+TEST_F(SendProgramTest, AServerThatIsNotThereIsResult10) {
+  // A port that was free a moment ago and that nobody listens on.
+  ASSERT_NO_FATAL_FAILURE(StartReceiver());
+  const int port = receiver.port();
+  receiver.Stop();
+  ASSERT_NO_FATAL_FAILURE(Configure(port, kPopPassword));
+  const ProgramRun run = RunSend(SendArgs(), home);
+  EXPECT_EQ(run.status, 10) << Describe(run);
+  EXPECT_TRUE(Contains(run.err, "the SMTP connection could not be opened (127.0.0.1 port " +
+                                    std::to_string(port) + ")"))
+      << run.err;
+  EXPECT_EQ(FilesIn(home + "/Log").size(), 1u);
+}
+
+struct RefusedInput {
+  const char* name;
+  std::vector<std::string> args;  // "BODY", "EMPTY" and "PNG" stand for the test's files
+  int status;
+  const char* errorPart;
+};
+
+const RefusedInput kRefusedInputs[] = {
+    {"missing_body", {"--to", "山田", "--text", "nowhere.txt"}, 2, "cannot read the body text"},
+    {"empty_body", {"--to", "山田", "--text", "EMPTY"}, 2, "missing or empty"},
+    {"unknown_name", {"--to", "田中", "--text", "BODY"}, 2, "no recipient for --to '田中'"},
+    {"address_without_name", {"--to", "<x@example.jp>", "--text", "BODY"}, 2, "no recipient"},
+    {"missing_attachment",
+     {"--to", "山田", "--text", "BODY", "--attach", "gone.pdf"},
+     2,
+     "cannot attach gone.pdf"},
+    {"setup_file", {"send.vlk2"}, 2, "setup files are not supported yet"},
+    {"no_body_at_all", {"--to", "山田"}, 1, "Velkaro: 送信本文がありません。"},
+    {"no_recipient_at_all", {"--text", "BODY"}, 1, "Velkaro: 送信先が１件も指定されていません。"},
+};
+
+TEST_F(SendProgramTest, UnusableInputSendsNothingAndSaysWhy) {
+  ASSERT_NO_FATAL_FAILURE(StartReceiver());
+  ASSERT_NO_FATAL_FAILURE(Configure(receiver.port(), kPopPassword));
+  const std::string empty = dir.File("empty.txt");
+  WriteBytes(empty, "");
+  for (const RefusedInput& c : kRefusedInputs) {
+    std::vector<std::string> args;
+    for (const std::string& a : c.args) {
+      args.push_back(a == "BODY" ? body : a == "EMPTY" ? empty : a == "PNG" ? attachment : a);
+    }
+    const ProgramRun run = RunSend(args, home);
+    EXPECT_EQ(run.status, c.status) << c.name << "\n" << Describe(run);
+    EXPECT_TRUE(Contains(run.err, c.errorPart)) << c.name << "\n" << run.err;
+  }
+  EXPECT_TRUE(ReceivedMessages().empty());
+}
+
+TEST_F(SendProgramTest, SettingsAreChangedAllOrNothingAndShownInUtf8) {
+  ASSERT_NO_FATAL_FAILURE(Configure(2525, "secret"));
+  const std::string before = ReadBytes(home + "/Velkaro.cfg");
+
+  // One good and one bad value: nothing is written.
+  ProgramRun run = RunSend(
+      {"--set", "senderName=新しい名前", "--set", "senderAddress=" + std::string(128, 'a')}, home);
+  EXPECT_EQ(run.status, 2) << Describe(run);
+  EXPECT_TRUE(Contains(run.err, "senderAddress is too long: 128 bytes")) << run.err;
+  EXPECT_EQ(ReadBytes(home + "/Velkaro.cfg"), before);
+
+  run = RunSend({"--set", "PlaceholderWords[1]=((氏名))", "--set", "speed=20", "--show-settings"},
+                home);
+  ASSERT_EQ(run.status, 0) << Describe(run);
+  EXPECT_TRUE(Contains(run.out, "smtpPort=2525\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "senderName=差出人 山田\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "PlaceholderWords[1]=((氏名))\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "speed=20\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "soundOn[4]=1\n")) << run.out;
+  // The file is the record: the name is stored in Shift_JIS.
+  const std::string file = ReadBytes(home + "/Velkaro.cfg");
+  ASSERT_EQ(file.size(), 3312u);
+  EXPECT_EQ(file.substr(2800 + 32, Utf8ToSjis("((氏名))").size() + 1),
+            Utf8ToSjis("((氏名))") + std::string(1, '\0'));
+}
+
+}  // namespace
+}  // namespace velkaro::testing
