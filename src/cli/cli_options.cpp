@@ -28,8 +28,8 @@ constexpr std::array kOptions = {
 
 // The program's own option words. They look like absolute paths, so they
 // are recognised by name to give a useful message.
-constexpr std::array kSlashOptions = {"/sendinf=", "/text=",   "/to=",      "/send=on",
-                                      "/send=off", "/quit=on", "/quit=off", "/binfile="};
+constexpr std::array kSlashOptions = {"/sendinf=", "/text=",   "/to=",     "/send=on",
+                                      "/send=off", "/quit=on", "/quit=off"};
 
 const KnownOption* FindOption(const std::string& name) {
   for (const KnownOption& known : kOptions) {
@@ -45,14 +45,6 @@ bool IsSlashOption(const std::string& arg) {
   return false;
 }
 
-std::string PositionalError(const std::string& arg) {
-  if (IsSlashOption(arg)) {
-    return "the program's own options such as '" + arg.substr(0, arg.find('=') + 1) +
-           "' are not supported yet; use --text, --to and --attach";
-  }
-  return "setup files are not supported yet: '" + arg + "' (use --text, --to and --attach)";
-}
-
 }  // namespace
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
@@ -62,8 +54,18 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-      result.error = PositionalError(arg);
-      return result;
+      if (arg.empty() || arg == "-") {
+        result.error = "'" + arg + "' is no setup file";
+        return result;
+      }
+      if (arg[0] == '/' && arg.find('=') != std::string::npos && !IsSlashOption(arg)) {
+        result.error = "unrecognized option '" + arg +
+                       "' (the program's options are /sendinf=, "
+                       "/text=, /to=, /send=, /quit=)";
+        return result;
+      }
+      o.programWords.push_back(arg);
+      continue;
     }
     if (arg == "--") {
       optionsEnded = true;
@@ -142,7 +144,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string UsageText() {
-  return R"(Usage: velkaro-send [OPTION]...
+  return R"(Usage: velkaro-send [OPTION]... [SETUP.vlk2] [/WORD=VALUE]...
 Send one personalised mail per recipient, as Velkaro's send button does,
 without a window. The settings, the address book, the send log and the
 copies of the sent texts are those of Velkaro's program folder
@@ -151,6 +153,10 @@ copies of the sent texts are those of Velkaro's program folder
 The first line of the body text is the subject. Placeholders such as
 ((name)) and ((today)) are filled in for each recipient.
 
+  SETUP.vlk2           a send setup file: body, attachments, recipients
+  /sendinf=FILE        the same (or /sendinf=<clip> for the clipboard);
+  /text=FILE           /text= and /to= as the window program takes them
+  /to=RECIPIENT          ("/send=" and "/quit=" change nothing here)
   --text FILE          the body text (Shift_JIS or UTF-8)
   --to RECIPIENT       a registered name of the address book, or
                          "Display Name <address>"; may be repeated

@@ -20,6 +20,9 @@ struct CliOptions {
   std::optional<std::string> textFile;  // --text
   std::vector<std::string> to;          // --to, in order (UTF-8)
   std::vector<std::string> attach;      // --attach, in order
+  // The program's own words (/sendinf=, /text=, /to=, …) and a setup file
+  // named on its own, in order, as the window program takes them.
+  std::vector<std::string> programWords;
   // --set FIELD=VALUE, in order: field name and value (UTF-8).
   std::vector<std::pair<std::string, std::string>> sets;
   bool titleIn = false;
@@ -30,7 +33,9 @@ struct CliOptions {
   bool version = false;
 
   // Whether anything asks for a send (or a dry run of one).
-  bool WantsRun() const { return dryRun || textFile || !to.empty() || !attach.empty(); }
+  bool WantsRun() const {
+    return dryRun || textFile || !to.empty() || !attach.empty() || !programWords.empty();
+  }
   // Whether the command line asks for anything at all.
   bool WantsAnything() const { return WantsRun() || showSettings || !sets.empty(); }
 };

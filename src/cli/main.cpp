@@ -23,6 +23,7 @@
 #include "job/default_sounds.h"
 #include "job/send_job.h"
 #include "job/send_log.h"
+#include "job/send_setup.h"
 #include "platform/headless_platform.h"
 #include "platform/posix_services.h"
 
@@ -105,9 +106,45 @@ int ApplySettingsChanges(Settings& settings, const CliOptions& options) {
   return 0;
 }
 
+// The program's own words and a setup file named on its own, applied as
+// the window program applies its command line. "/send=" and "/quit=" make
+// no difference here: velkaro-send always sends once and ends.
+int ApplyProgramWords(SendJob& job, const CliOptions& options, const std::string& addressBook) {
+  if (options.programWords.empty()) return 0;
+  std::vector<std::string> words;
+  std::vector<std::string> setupFiles;
+  for (const std::string& word : options.programWords) {
+    if (word.rfind("/sendinf=", 0) == 0 || word.rfind("/text=", 0) == 0 ||
+        word.rfind("/to=", 0) == 0) {
+      words.push_back(word);
+    } else if (word.rfind("/send=", 0) != 0 && word.rfind("/quit=", 0) != 0) {
+      setupFiles.push_back(word);
+    }
+  }
+  if (setupFiles.size() > 1) {
+    Error("give one setup file, not " + std::to_string(setupFiles.size()));
+    return kExitUsage;
+  }
+  if (!setupFiles.empty()) words.insert(words.begin(), "/sendinf=" + Absolute(setupFiles[0]));
+  const velkaro::CommandLine line = velkaro::ParseCommandLine(words);
+  if (line.sendinf && *line.sendinf != "<clip>" && Zentool().ZenGetFileSize(*line.sendinf) <= 0) {
+    Error("cannot read the setup file " + *line.sendinf + ": missing or empty");
+    return kExitUsage;
+  }
+  ApplyCommandLine(job, line, addressBook);
+  if (line.text && !line.text->empty() && job.bodyFilePath != *line.text) {
+    Error("cannot read the body text " + *line.text + ": missing, empty or not a text");
+    return kExitUsage;
+  }
+  job.autoQuit = false;
+  job.autoSend = false;
+  return 0;
+}
+
 // Fills the job from the options; 0, or the exit status after an error.
 int PrepareJob(SendJob& job, const CliOptions& options, const std::string& addressBook,
                const std::string& addressBookPath) {
+  if (const int status = ApplyProgramWords(job, options, addressBook); status != 0) return status;
   if (options.titleIn) job.titleIn = true;
   if (options.textFile) {
     const std::string path = Absolute(*options.textFile);

@@ -34,9 +34,18 @@ void ExpectSame(const CliOptions& got, const CliOptions& want) {
   EXPECT_EQ(got.sound, want.sound);
   EXPECT_EQ(got.help, want.help);
   EXPECT_EQ(got.version, want.version);
+  EXPECT_EQ(got.programWords, want.programWords);
 }
 
 const AcceptedCase kAccepted[] = {
+    {"setup_files_and_the_programs_own_words",
+     {"--to", "x", "job.vlk2", "/text=/home/u/案内.txt", "/sendinf=<clip>", "/send=on", "--",
+      "--odd.vlk2"},
+     Want([](CliOptions& o) {
+       o.to = {"x"};
+       o.programWords = {"job.vlk2", "/text=/home/u/案内.txt", "/sendinf=<clip>", "/send=on",
+                         "--odd.vlk2"};
+     })},
     {"values_after_a_space_or_an_equals_sign",
      {"--text", "body.txt", "--to=山田", "--to", "Taro <taro@example.jp>", "--attach=a.pdf",
       "--attach", "b b.png"},
@@ -99,12 +108,8 @@ const RefusedCase kRefused[] = {
     {"unknown_short_option", {"-x"}, "invalid option '-x'"},
     {"missing_value", {"--to"}, "option '--to' requires an argument"},
     {"value_for_a_flag", {"--dry-run=yes"}, "option '--dry-run' doesn't allow an argument"},
-    {"setup_file", {"--to", "x", "send.vlk2"}, "setup files are not supported yet: 'send.vlk2'"},
-    {"after_double_dash", {"--", "--to"}, "setup files are not supported yet: '--to'"},
-    {"stdin_dash", {"-"}, "setup files are not supported yet"},
-    {"slash_text", {"/text=C:\\body.txt"}, "'/text=' are not supported yet"},
-    {"slash_sendinf", {"/sendinf=<clip>"}, "'/sendinf=' are not supported yet"},
-    {"slash_send_on", {"/send=on"}, "'/send=' are not supported yet"},
+    {"stdin_dash", {"-"}, "'-' is no setup file"},
+    {"unknown_slash_word", {"/SEND=ON"}, "unrecognized option '/SEND=ON'"},
     {"set_without_equals", {"--set", "speed"}, "--set needs FIELD=VALUE"},
     {"set_without_field", {"--set", "=5"}, "--set needs FIELD=VALUE"},
     {"text_twice", {"--text", "a", "--text", "b"}, "only once"},

@@ -259,6 +259,40 @@ TEST_F(SendProgramTest, SendsOnePersonalisedMailPerRecipientAfterPopBeforeSmtp) 
             Utf8ToSjis("伊藤 花子様（非会員）\r\nﾃｽﾄ送信です。宛先: ito@example.jp\r\n\r\n"));
 }
 
+// A run prepared by another program: a setup file (UTF-8 with LF, as a
+// Linux script writes it) names the body, the attachment and the
+// recipients; "/send=" and "/quit=" make no difference to velkaro-send.
+TEST_F(SendProgramTest, SendsWhatASetupFileDescribes) {
+  ASSERT_NO_FATAL_FAILURE(StartDovecot());
+  ASSERT_NO_FATAL_FAILURE(StartReceiver());
+  ASSERT_NO_FATAL_FAILURE(Configure(receiver.port(), kPopPassword));
+  const std::string setup = dir.File("job.vlk2");
+  WriteBytes(setup, ";; made by another program\n/send=on\n/quit=on\n/text=" + body +
+                        "\n/binfile=" + attachment +
+                        "\n\n/sendto-begin\nregist=伊藤\n/sendto-end\n"
+                        "/sendto-begin\nname=鈴木 一郎\nmailaddr=suzuki@example.jp\n"
+                        "data1=特別会員\n/sendto-end\n");
+  const ProgramRun run = RunSend({setup, "/to=山田"}, home);
+  ASSERT_EQ(run.status, 0) << Describe(run);
+  const std::vector<std::string> messages = ReceivedMessages();
+  ASSERT_EQ(messages.size(), 3u);
+  const char* const subjects[] = {"伊藤 花子様へのご案内", "鈴木 一郎様へのご案内",
+                                  "山田 太郎様へのご案内"};
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    const MailReport report = Check(messages[i]);
+    SCOPED_TRACE(report.Dump());
+    EXPECT_EQ(report.Get("subject"), subjects[i]);
+    ASSERT_EQ(report.Count("attachments"), 1);
+    EXPECT_EQ(report.Get("attachments.0.filename"), "地図.png");
+  }
+  EXPECT_EQ(Normalized(Check(messages[1]).Get("body")),
+            "鈴木 一郎様（特別会員）\nテスト送信です。宛先: suzuki@example.jp");
+
+  const ProgramRun missing = RunSend({dir.File("missing.vlk2")}, home);
+  EXPECT_EQ(missing.status, 2) << Describe(missing);
+  EXPECT_TRUE(Contains(missing.err, "cannot read the setup file")) << missing.err;
+}
+
 TEST_F(SendProgramTest, AWrongPopPasswordEndsTheRunBeforeAnyMail) {
   ASSERT_NO_FATAL_FAILURE(StartDovecot());
   ASSERT_NO_FATAL_FAILURE(StartReceiver());
