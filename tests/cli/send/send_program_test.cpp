@@ -366,7 +366,7 @@ const RefusedInput kRefusedInputs[] = {
      {"--to", "山田", "--text", "BODY", "--attach", "gone.pdf"},
      2,
      "cannot attach gone.pdf"},
-    {"setup_file", {"send.vlk2"}, 2, "setup files are not supported yet"},
+    {"missing_setup_file", {"send.vlk2"}, 2, "cannot read the setup file"},
     {"no_body_at_all", {"--to", "山田"}, 1, "Velkaro: 送信本文がありません。"},
     {"no_recipient_at_all", {"--text", "BODY"}, 1, "Velkaro: 送信先が１件も指定されていません。"},
 };
