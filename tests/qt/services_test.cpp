@@ -12,7 +12,6 @@
 #include "core/encoding.h"
 #include "platform/qt/qt_platform.h"
 #include "support/test_support.h"
-#include "ui/main_window.h"
 
 namespace velkaro::qt {
 namespace {
@@ -48,17 +47,6 @@ TEST(QtStatusText, ReachesTheSinkConverted) {
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(shown[0], QStringLiteral("送信処理中"));
   EXPECT_EQ(shown[1], QStringLiteral("メール送信でエラー検出 RetCode=102"));
-}
-
-TEST(QtStatusText, ShowsInTheMainWindowWithoutReturningToTheEventLoop) {
-  QtPlatform platform;
-  ui::MainWindow window;
-  platform.SetStatusSink([&](const QString& text) { window.ShowStatus(text); });
-  window.show();
-  platform.SetStatusText(Sjis("レディ"));
-  EXPECT_EQ(window.StatusText(), QStringLiteral("レディ"));
-  platform.SetStatusText(Sjis("<b>1/3</b> 送信中"));
-  EXPECT_EQ(window.StatusText(), QStringLiteral("<b>1/3</b> 送信中"));
 }
 
 TEST(QtClipboard, GivesJapaneseTextBackAsShiftJisWithCrLf) {

@@ -25,6 +25,12 @@ QString FromSjis(const std::string& sjis);
 // Qt text back to Shift_JIS, line ends as "\r\n" (the system's own).
 std::string ToSjis(const QString& text);
 
+// A file dialog filter written the Windows way, "本文テキスト(*.txt)|*.txt|
+// 全て(*.*)|*.*||" (Shift_JIS), as Qt wants it: "本文テキスト(*.txt);;
+// 全て(*.*)", each name followed by its patterns in parentheses unless it
+// already ends with them. Empty when the filter names no pair.
+QString ToQtFilter(const std::string& sjisFilter);
+
 class QtPlatform : public Platform {
  public:
   QtPlatform();
@@ -60,6 +66,7 @@ class QtPlatform : public Platform {
   std::unique_ptr<StreamSocket> NewSocket() override;
   bool StartSockets() override { return true; }
   bool ShellOpen(const std::string& target) override;
+  std::vector<std::string> FileDialog(const FileDialogRequest& request) override;
   std::optional<std::string> ClipboardText() override;
   std::string ExecutablePath() override;
   std::string VersionString() override;

@@ -1,0 +1,116 @@
+#include "ui/app.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <vector>
+
+#include "core/encoding.h"
+#include "data/command_line.h"
+#include "platform/posix_services.h"
+#include "platform/qt/qt_platform.h"
+#include "ui/main_frame.h"
+#include "ui/velkaro_doc.h"
+
+namespace velkaro::ui {
+namespace {
+
+std::vector<std::string> Arguments(int argc, char* argv[]) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  return arguments;
+}
+
+// Undoes the installation of the platform's hooks into the window when the
+// window goes, whichever way start-up ends.
+class PlatformHooks {
+ public:
+  PlatformHooks(qt::QtPlatform& platform, CMainFrame& frame) : platform_(platform) {
+    platform_.SetMainWindow(&frame);
+    platform_.SetStatusSink([&frame](const QString& text) { frame.ShowStatus(text); });
+  }
+  ~PlatformHooks() {
+    platform_.SetStatusSink(nullptr);
+    platform_.SetMainWindow(nullptr);
+  }
+  PlatformHooks(const PlatformHooks&) = delete;
+  PlatformHooks& operator=(const PlatformHooks&) = delete;
+
+ private:
+  qt::QtPlatform& platform_;
+};
+
+int RunWindow(qt::QtPlatform& platform, const CommandLine& line) {
+  if (!platform.StartSockets()) {
+    platform.MessageBox(Sjis("Windows ｿｹｯﾄの初期化に失敗しました。"), MsgButtons::Ok,
+                        MsgIcon::Exclamation);
+    return 1;
+  }
+  CVelkaroDoc doc(line);
+  CMainFrame frame(doc);
+  PlatformHooks hooks(platform, frame);
+  const std::vector<std::string> failed = frame.InitialUpdate();
+  if (!failed.empty()) {
+    // A body file named on the command line that cannot be opened ends the
+    // start, as it always did; said on standard error too, for scripts.
+    std::string message = Sjis("本文テキストファイルを開けません。\r\n");
+    for (const std::string& file : failed) {
+      std::fprintf(stderr, "velkaro: cannot open body file %s\n", file.c_str());
+      message += "  " + Utf8ToSjis(file) + "\r\n";
+    }
+    // A start meant to run unattended must not wait for a click.
+    if (!line.sendOn && !line.quitOn) {
+      platform.MessageBox(message, MsgButtons::Ok, MsgIcon::Exclamation);
+    }
+    return 1;
+  }
+  frame.show();
+  return QApplication::exec();
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return R"(Usage: velkaro [OPTION]... [BODY-FILE]
+Velkaro sends one personalised mail per recipient of a Japanese body text.
+The first line of the body text is the subject.
+
+  BODY-FILE            a body text to open (Shift_JIS or UTF-8)
+  /text=FILE           the body text to load
+  /to=RECIPIENT        a registered name of the address book, or
+                         "Display Name <address>"
+  /sendinf=FILE        a send setup file (*.vlk2) naming the body, the
+                         attachments and the recipients; <clip> takes the
+                         same text from the clipboard
+  /send=on, /send=off  send two seconds after the window has appeared
+  /quit=on, /quit=off  end the program after a successful send
+  -h, --help           display this help and exit
+      --version        output version information and exit
+
+The settings, the address book, the send log and the copies of the sent
+texts live in the program folder ($VELKARO_HOME when set).
+A body file that cannot be opened ends the program with exit status 1.
+)";
+}
+
+int RunApplication(int argc, char* argv[]) {
+  // Help and version need no display.
+  const CommandLine early = ParseCommandLine(Arguments(argc, argv));
+  if (early.help) {
+    std::fputs(UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (early.version) {
+    std::printf("velkaro %s\n", posix::BuildVersion().c_str());
+    return 0;
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Velkaro"));
+  // Qt has taken its own options (-platform, -display, …) out of argv by now.
+  const CommandLine line = ParseCommandLine(Arguments(argc, argv));
+  qt::QtPlatform platform;
+  ScopedPlatform installed(platform);
+  return RunWindow(platform, line);
+}
+
+}  // namespace velkaro::ui

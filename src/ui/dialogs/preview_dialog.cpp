@@ -1,0 +1,154 @@
+#include "ui/dialogs/preview_dialog.h"
+
+#include <QAbstractTableModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <array>
+
+#include "data/address_book.h"
+#include "job/send_job.h"
+#include "platform/qt/fonts.h"
+#include "platform/qt/qt_platform.h"
+#include "ui/dialogs/address_list.h"
+
+namespace velkaro::ui::dialogs {
+
+// The recipient lines of the job, one row each. A line with an empty name
+// or address is a row too: the send run sends to every line, and row i is
+// line i of the recipients, so the preview shows each mail that goes out.
+class RecipientTableModel : public QAbstractTableModel {
+ public:
+  RecipientTableModel(const std::string& recipientLines, QObject* parent)
+      : QAbstractTableModel(parent) {
+    std::size_t start = 0;
+    for (std::size_t end = recipientLines.find("\r\n", start); end != std::string::npos;
+         start = end + 2, end = recipientLines.find("\r\n", start)) {
+      lines_.push_back(recipientLines.substr(start, end - start + 2));
+      AddressEntry entry;
+      ParseEntryLine(lines_.back(), 0, entry);
+      entries_.push_back(std::move(entry));
+    }
+  }
+
+  // The entry line with its CR LF, as the send run hands it on.
+  const std::string& Line(int row) const { return lines_.at(static_cast<std::size_t>(row)); }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+    return parent.isValid() ? 0 : static_cast<int>(lines_.size());
+  }
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override {
+    return parent.isValid() ? 0 : static_cast<int>(kColumns.size());
+  }
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    const AddressEntry& e = entries_.at(static_cast<std::size_t>(index.row()));
+    switch (index.column()) {
+      case 0: return qt::FromSjis(e.regist);
+      case 1: return qt::FromSjis(e.mailaddr);
+      case 2: return qt::FromSjis(e.name);
+      default: return {};
+    }
+  }
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    return QString::fromUtf16(kColumns.at(static_cast<std::size_t>(section)).title);
+  }
+  static int ColumnWidth(int column) { return kColumns.at(static_cast<std::size_t>(column)).width; }
+
+ private:
+  struct Column {
+    const char16_t* title;
+    int width;
+  };
+  static constexpr std::array<Column, 4> kColumns = {{
+      {u"登録名", 100},
+      {u"メールアドレス", 200},
+      {u"氏名", 100},
+      {u"<<", 20},
+  }};
+  std::vector<std::string> lines_;
+  std::vector<AddressEntry> entries_;
+};
+
+namespace {
+// "ＭＳ ゴシック" with a cell height of 12 pixels.
+constexpr int kBodyFontPixels = 12;
+}  // namespace
+
+PreviewDialog::PreviewDialog(QWidget* parent, const SendJob& job, const Settings& settings)
+    : QDialog(parent),
+      words_(PlaceholderWordsOf(settings.record)),
+      bodyText_(job.bodyText),
+      titleIn_(job.titleIn),
+      model_(new RecipientTableModel(job.recipientLines, this)) {
+  setWindowTitle(QStringLiteral("差替え後の本文表示"));
+  setFont(DialogFont());
+  setModal(true);
+  const DialogUnits u = Units();
+  resize(u.X(318), u.Y(180));
+
+  list_ = MakeReportList(this, model_, false);
+  list_->setGeometry(u.Rect(8, 2, 240, 64));
+  for (int c = 0; c < model_->columnCount(); ++c) {
+    list_->setColumnWidth(c, RecipientTableModel::ColumnWidth(c));
+  }
+  close_ = MakeButton(this, QStringLiteral("終了"), u.Rect(260, 4, 50, 14));
+  close_->setDefault(true);
+  substitute_ = MakeButton(this, QStringLiteral("差替え実行"), u.Rect(260, 50, 50, 14));
+  MakeLabel(this, QStringLiteral("タイトル"), u.Rect(8, 74, 23, 8));
+  subject_ = new QLineEdit(this);
+  subject_->setReadOnly(true);
+  subject_->setGeometry(u.Rect(36, 70, 276, 14));
+  body_ = new QPlainTextEdit(this);
+  body_->setReadOnly(true);
+  body_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  body_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  body_->setFont(qt::JapaneseFixedFont(kBodyFontPixels));
+  body_->setGeometry(u.Rect(8, 90, 304, 86));
+
+  connect(close_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(substitute_, &QPushButton::clicked, this, [this] { ShowForRow(SelectedRow()); });
+  connect(list_, &QTableView::doubleClicked, this,
+          [this](const QModelIndex& index) { ShowForRow(index.row()); });
+
+  grow_.Follow(body_, GrowWithWindow::Width | GrowWithWindow::Height);
+  grow_.Follow(subject_, GrowWithWindow::Width);
+  grow_.Follow(list_, GrowWithWindow::Width);
+  grow_.Follow(close_, GrowWithWindow::MoveRight);
+  grow_.Follow(substitute_, GrowWithWindow::MoveRight);
+  grow_.TakeBase(this);
+  PlaceBelowMainWindow(this, parent);
+
+  if (model_->rowCount() > 0) {
+    // The first recipient is shown, and marked, so the list says whose mail it is.
+    list_->selectRow(0);
+    ShowForRow(0);
+  } else {
+    ShowForRow(-1);
+  }
+}
+
+int PreviewDialog::SelectedRow() const {
+  const QModelIndexList rows = list_->selectionModel()->selectedRows();
+  return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void PreviewDialog::ShowForRow(int row) {
+  const std::string line =
+      (row >= 0 && row < model_->rowCount()) ? model_->Line(row) : std::string();
+  const PersonalisedMail mail = PersonaliseMail(words_, bodyText_, line, titleIn_);
+  subject_->setText(qt::FromSjis(mail.subject));
+  subject_->setCursorPosition(0);
+  body_->setPlainText(qt::FromSjis(mail.body));
+}
+
+void PreviewDialog::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  grow_.Apply(size());
+}
+
+}  // namespace velkaro::ui::dialogs

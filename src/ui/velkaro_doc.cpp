@@ -1,0 +1,22 @@
+#include "ui/velkaro_doc.h"
+
+#include <utility>
+
+#include "core/zentool.h"
+#include "data/address_book.h"
+#include "job/default_sounds.h"
+
+namespace velkaro::ui {
+
+CVelkaroDoc::CVelkaroDoc(CommandLine line) : commandLine(std::move(line)) {
+  settings.LoadSettings();
+  missingSounds = EnsureDefaultSounds(settings.GetProgramFolder());
+  addressBook = LoadAddressBook(AddressBookPath(), &addressBookUnmappable);
+}
+
+std::string CVelkaroDoc::AddressBookPath() const {
+  return Zentool().ZenJoinPath(settings.GetProgramFolder(),
+                               FieldText(settings.record.addressFileName));
+}
+
+}  // namespace velkaro::ui

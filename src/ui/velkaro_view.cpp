@@ -1,0 +1,562 @@
+// The form's controls, how they follow the window's size, how they show the
+// job and take the user's edits back, clicks, drops and the list commands.
+#include "ui/velkaro_view.h"
+
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <cstdio>
+#include <optional>
+
+#include "core/encoding.h"
+#include "core/zentool.h"
+#include "data/address_book.h"
+#include "job/send_setup.h"
+#include "platform/qt/fonts.h"
+#include "platform/qt/qt_platform.h"
+#include "ui/dialog_units.h"
+#include "ui/dialogs/dialogs.h"
+
+namespace velkaro::ui {
+namespace {
+
+// The form's font: the proportional gothic face at 9 points of a 96 dpi
+// screen, the size the form's dialog units were designed for.
+constexpr int kFormFontPixels = 12;
+constexpr int kBodyFontPixels = 12;
+constexpr int kEditorMargin = 4;
+
+QString PathToQt(const std::string& path) {
+  return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+}
+
+std::string PathFromQt(const QString& path) {
+  const QByteArray bytes = QFile::encodeName(path);
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// The local files of a drag, in the order they were dropped.
+std::vector<std::string> DroppedFiles(const QMimeData* mime) {
+  std::vector<std::string> files;
+  if (mime == nullptr || !mime->hasUrls()) return files;
+  for (const QUrl& url : mime->urls()) {
+    if (url.isLocalFile()) files.push_back(PathFromQt(url.toLocalFile()));
+  }
+  return files;
+}
+
+bool SameRows(const std::vector<AttachmentRow>& a, const std::vector<AttachmentRow>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i].name != b[i].name || a[i].folder != b[i].folder) return false;
+  }
+  return true;
+}
+
+// A character the editor holds that Shift_JIS has no code for, with the
+// line it first appears on.
+struct Unmappable {
+  char32_t codePoint;
+  int line;
+};
+
+std::vector<Unmappable> UnmappableCharacters(const QString& text) {
+  std::vector<Unmappable> found;
+  int count = 0;
+  Utf8ToSjis(text.toStdString(), &count);
+  if (count == 0) return found;
+  std::map<char32_t, bool> known;
+  int line = 1;
+  for (const char32_t c : text.toUcs4()) {
+    if (c == U'\n') {
+      ++line;
+      continue;
+    }
+    auto it = known.find(c);
+    if (it == known.end()) {
+      int bad = 0;
+      Utf8ToSjis(QString::fromUcs4(&c, 1).toStdString(), &bad);
+      it = known.emplace(c, bad > 0).first;
+      if (bad > 0) found.push_back({c, line});
+    }
+  }
+  return found;
+}
+
+std::string CodePointText(char32_t c) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(c));
+  return buffer;
+}
+
+}  // namespace
+
+CVelkaroView::CVelkaroView(CVelkaroDoc& doc, QWidget* parent)
+    : QWidget(parent), doc_(doc), job_(doc.settings) {
+  setFont(qt::JapaneseProportionalFont(kFormFontPixels));
+  CreateControls();
+  job_.SetView(this);
+}
+
+CVelkaroView::~CVelkaroView() {
+  job_.SetView(nullptr);
+  // The Qt platform keeps a timer per target; the job's die with it.
+  if (auto* platform = dynamic_cast<qt::QtPlatform*>(&CurrentPlatform())) {
+    platform->ForgetTimerTarget(&job_);
+  }
+}
+
+void CVelkaroView::CreateControls() {
+  const DialogUnits units(font());
+  formSize_ = QSize(units.X(kFormUnits.width()), units.Y(kFormUnits.height()));
+  const auto button = [this](const char* caption) {
+    auto* b = new QPushButton(QString::fromUtf8(caption), this);
+    b->setAutoDefault(false);
+    return b;
+  };
+  // Created in template order, which gives the tab order.
+  openBodyButton_ = button("本文テキスト");
+  pathField_ = new QLineEdit(this);
+  pathField_->setReadOnly(true);
+  exitButton_ = button("終了");
+  editor_ = new QPlainTextEdit(this);
+  sendButton_ = button("送信");
+  autoQuitBox_ = new QCheckBox(QStringLiteral("自動終了"), this);
+  titleInBox_ = new QCheckBox(QStringLiteral("タイトル・イン"), this);
+  previewButton_ = button("本文確認");
+  addAttachmentsButton_ = button("添付ファイル追加");
+  removeAttachmentButton_ = button("選択取消し");
+  anchor_ = button("");
+  addRecipientsButton_ = button("送信先追加");
+  removeRecipientButton_ = button("選択取消し");
+  attachmentList_ = new QTreeWidget(this);
+  recipientList_ = new QTreeWidget(this);
+
+  controls_ = {{kOpenBodyButton, openBodyButton_},
+               {kBodyPathField, pathField_},
+               {kExitButton, exitButton_},
+               {kBodyEditor, editor_},
+               {kSendButton, sendButton_},
+               {kAutoQuitBox, autoQuitBox_},
+               {kTitleInBox, titleInBox_},
+               {kPreviewButton, previewButton_},
+               {kAddAttachmentsButton, addAttachmentsButton_},
+               {kRemoveAttachmentButton, removeAttachmentButton_},
+               {kLayoutAnchor, anchor_},
+               {kAddRecipientsButton, addRecipientsButton_},
+               {kRemoveRecipientButton, removeRecipientButton_},
+               {kAttachmentList, attachmentList_},
+               {kRecipientList, recipientList_}};
+  for (const ControlTemplate& t : FormTemplate()) {
+    QWidget* w = controls_.at(t.id);
+    w->setObjectName(QString::number(t.id));
+    w->setGeometry(units.Rect(t.units.x(), t.units.y(), t.units.width(), t.units.height()));
+  }
+  anchor_->hide();
+
+  editor_->setFont(qt::JapaneseFixedFont(kBodyFontPixels));
+  editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  editor_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  editor_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  editor_->document()->setDocumentMargin(kEditorMargin);
+  SetUpList(attachmentList_, {{QStringLiteral("添付ファイル"), 100},
+                              {QStringLiteral("親フォルダ"), 400},
+                              {QStringLiteral("<<"), 20}});
+  SetUpList(recipientList_, {{QStringLiteral("登録名"), 100},
+                             {QStringLiteral("メールアドレス"), 200},
+                             {QStringLiteral("氏名"), 100},
+                             {QStringLiteral("<<"), 20}});
+
+  // Files may be dropped on the editor, the path field and the attachment
+  // list only; the filters see the drops before the controls do.
+  editor_->viewport()->installEventFilter(this);
+  pathField_->installEventFilter(this);
+  pathField_->setAcceptDrops(true);
+  attachmentList_->setAcceptDrops(true);
+  attachmentList_->viewport()->installEventFilter(this);
+  recipientList_->setAcceptDrops(false);
+  recipientList_->viewport()->installEventFilter(this);
+
+  connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
+    if (!pushing_) editorEdited_ = true;
+  });
+  // The boxes go to the job at once: the job is shown again on every status
+  // change of a run, which must not undo a click made meanwhile.
+  connect(autoQuitBox_, &QCheckBox::toggled, this, [this](bool on) {
+    if (!pushing_) job_.autoQuit = on;
+  });
+  connect(titleInBox_, &QCheckBox::toggled, this, [this](bool on) {
+    if (!pushing_) job_.titleIn = on;
+  });
+  const auto post = [](int command) {
+    return [command] { CurrentPlatform().PostCommand(command); };
+  };
+  connect(openBodyButton_, &QPushButton::clicked, this, [this] { OnCommand(kCmdOpenBody); });
+  connect(previewButton_, &QPushButton::clicked, this, [this] { OnCommand(kCmdPreview); });
+  connect(exitButton_, &QPushButton::clicked, this, [this] { OnExitButton(); });
+  connect(sendButton_, &QPushButton::clicked, this, post(kCommandSend));
+  connect(addRecipientsButton_, &QPushButton::clicked, this, post(kCmdAddRecipients));
+  connect(removeRecipientButton_, &QPushButton::clicked, this, post(kCmdRemoveRecipient));
+  connect(addAttachmentsButton_, &QPushButton::clicked, this, post(kCmdAddAttachments));
+  connect(removeAttachmentButton_, &QPushButton::clicked, this, post(kCmdRemoveAttachment));
+}
+
+void CVelkaroView::SetUpList(QTreeWidget* list,
+                             const std::vector<std::pair<QString, int>>& columns) {
+  QStringList labels;
+  for (const auto& column : columns) labels << column.first;
+  list->setColumnCount(static_cast<int>(columns.size()));
+  list->setHeaderLabels(labels);
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    list->setColumnWidth(static_cast<int>(i), columns[i].second);
+  }
+  list->header()->setStretchLastSection(false);
+  list->setRootIsDecorated(false);
+  list->setItemsExpandable(false);
+  list->setUniformRowHeights(true);
+  list->setAllColumnsShowFocus(true);
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+QWidget* CVelkaroView::Control(int id) const {
+  const auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+QRect CVelkaroView::BaseRect(int id) const {
+  const auto it = baseRects_.find(id);
+  return it == baseRects_.end() ? QRect() : it->second.translated(anchor_->pos());
+}
+
+std::vector<std::string> CVelkaroView::OnInitialUpdate() {
+  if (initialized_) {
+    if (!doc_.pendingBodyPath.empty()) {
+      job_.LoadBodyFile(doc_.pendingBodyPath);
+      doc_.pendingBodyPath.clear();
+      JobChanged();
+    }
+    return {};
+  }
+  // The anchor marks the form's origin; every control's start rectangle is
+  // kept relative to it, and the window's size at this moment is the base
+  // the resize rules measure from.
+  anchor_->setGeometry(0, 0, 10, 10);
+  for (const ControlTemplate& t : FormTemplate()) {
+    if (t.id == kLayoutAnchor) continue;
+    baseRects_[t.id] = controls_.at(t.id)->geometry().translated(-anchor_->pos());
+  }
+  job_.autoQuit = false;
+  job_.titleIn = doc_.settings.record.titleIn == 1;
+  JobChanged();
+  initialized_ = true;
+
+  const std::vector<std::string> failed =
+      ApplyCommandLine(job_, doc_.commandLine, doc_.addressBook);
+  // A start that is going to end for a missing body file sends nothing.
+  if (failed.empty() && job_.autoSend) job_.StartAutoSendTimer();
+  JobChanged();
+  ApplyResizeRules();
+  return failed;
+}
+
+void CVelkaroView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (initialized_) ApplyResizeRules();
+}
+
+// The form grows and shrinks with the window (it is all the window has
+// besides the menu and the status bar); there is no minimum size.
+void CVelkaroView::ApplyResizeRules() {
+  const ResizeShares shares = SharesFor(width() - formSize_.width(), height() - formSize_.height());
+  for (const auto& [id, base] : baseRects_) {
+    controls_.at(id)->setGeometry(PlaceControl(id, base, shares).translated(anchor_->pos()));
+  }
+}
+
+void CVelkaroView::PullFromControls() {
+  if (editorEdited_) {
+    job_.bodyText = qt::ToSjis(editor_->toPlainText());
+    shownBody_ = job_.bodyText;
+    editorEdited_ = false;
+  }
+  job_.bodyModified = editor_->document()->isModified();
+  job_.autoQuit = autoQuitBox_->isChecked();
+  job_.titleIn = titleInBox_->isChecked();
+}
+
+void CVelkaroView::JobChanged() {
+  pushing_ = true;
+  if (job_.bodyText != shownBody_) {
+    editor_->setPlainText(qt::FromSjis(job_.bodyText));
+    shownBody_ = job_.bodyText;
+    editorEdited_ = false;
+  }
+  // Typing that has not been taken yet keeps its modified mark.
+  if (!editorEdited_) editor_->document()->setModified(job_.bodyModified);
+  pathField_->setText(PathToQt(job_.bodyFilePath));
+  autoQuitBox_->setChecked(job_.autoQuit);
+  titleInBox_->setChecked(job_.titleIn);
+  if (job_.recipientLines != shownRecipients_) ShowRecipientRows();
+  if (!SameRows(job_.attachments, shownAttachments_)) ShowAttachmentRows();
+  sendButton_->setText(qt::FromSjis(job_.sendButtonCaption));
+  sendButton_->setEnabled(job_.sendButtonEnabled);
+  window()->setWindowTitle(qt::FromSjis(job_.windowTitle));
+  pushing_ = false;
+}
+
+// Every line of the recipient text gets a row, also one without a name or
+// an address, so that row i is always line i (removing a row removes its
+// line) and the list shows exactly whom the run will send to.
+void CVelkaroView::ShowRecipientRows() {
+  recipientList_->clear();
+  Zentool z;
+  const int count = z.ZenCountLines(job_.recipientLines);
+  QList<QTreeWidgetItem*> rows;
+  for (int i = 0; i < count; ++i) {
+    const std::string line = z.ZenGetLine(job_.recipientLines, i);
+    rows << new QTreeWidgetItem(QStringList{qt::FromSjis(z.ZenGetTabItem(line, 1)),
+                                            qt::FromSjis(z.ZenGetTabItem(line, 3)),
+                                            qt::FromSjis(z.ZenGetTabItem(line, 2)), QString()});
+  }
+  recipientList_->addTopLevelItems(rows);
+  shownRecipients_ = job_.recipientLines;
+  recipientHit_ = false;
+}
+
+void CVelkaroView::ShowAttachmentRows() {
+  attachmentList_->clear();
+  QList<QTreeWidgetItem*> rows;
+  for (const AttachmentRow& row : job_.attachments) {
+    rows << new QTreeWidgetItem(QStringList{PathToQt(row.name), PathToQt(row.folder), QString()});
+  }
+  attachmentList_->addTopLevelItems(rows);
+  shownAttachments_ = job_.attachments;
+  attachmentHit_ = false;
+}
+
+bool CVelkaroView::OnCommand(int id) {
+  switch (id) {
+    case kCmdNewBody:
+    case kCmdOpenBody:
+    case kCmdSaveBody:
+    case kCmdSaveBodyAs:
+    case kCmdOpenSetup:
+    case kCmdWriteSetup:
+    case kCmdAddRecipients:
+    case kCmdRemoveRecipient:
+    case kCmdRemoveAllRecipients:
+    case kCmdAddAttachments:
+    case kCmdRemoveAttachment:
+    case kCmdRemoveAllAttachments:
+    case kCmdPreview:
+    case kCmdSettings:
+    case kCmdServer:
+    case kCmdEditAddressBook:
+    case kCmdDetails: break;
+    default: return false;
+  }
+  PullFromControls();
+  switch (id) {
+    case kCmdNewBody: NewBodyCommand(); break;
+    case kCmdOpenBody: OpenBody(); break;
+    case kCmdSaveBody: SaveBody(); break;
+    case kCmdSaveBodyAs: SaveBodyAsCommand(); break;
+    case kCmdOpenSetup: OpenSetupFile(); break;
+    case kCmdWriteSetup: WriteSetupFile(); break;
+    case kCmdAddRecipients: AddRecipients(); break;
+    case kCmdRemoveRecipient: RemoveClickedRecipient(); break;
+    case kCmdRemoveAllRecipients: RemoveAllRecipients(); break;
+    case kCmdAddAttachments: AddAttachments(); break;
+    case kCmdRemoveAttachment: RemoveClickedAttachment(); break;
+    case kCmdRemoveAllAttachments: RemoveAllAttachments(); break;
+    case kCmdPreview: Preview(); break;
+    case kCmdSettings: SettingsSheet(); break;
+    case kCmdServer: ServerDialog(); break;
+    case kCmdEditAddressBook: EditAddressBook(); break;
+    case kCmdDetails: Details(); break;
+    default: break;
+  }
+  JobChanged();
+  return true;
+}
+
+void CVelkaroView::OnExitButton() {
+  // During a run the button is the run's stop button.
+  if (job_.Running()) {
+    job_.RequestStop();
+    return;
+  }
+  CurrentPlatform().PostCloseRequest();
+}
+
+bool CVelkaroView::eventFilter(QObject* watched, QEvent* event) {
+  const bool bodyTarget = watched == editor_->viewport() || watched == pathField_;
+  const bool attachmentTarget = watched == attachmentList_->viewport();
+  switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+      const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+      if (watched == recipientList_->viewport()) {
+        recipientHit_ = recipientList_->indexAt(at).isValid();
+      } else if (attachmentTarget) {
+        attachmentHit_ = attachmentList_->indexAt(at).isValid();
+      }
+      break;
+    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if ((bodyTarget || attachmentTarget) && !DroppedFiles(drag->mimeData()).empty()) {
+        drag->acceptProposedAction();
+        return true;
+      }
+      break;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      const std::vector<std::string> files = DroppedFiles(drop->mimeData());
+      if ((bodyTarget || attachmentTarget) && !files.empty()) {
+        PullFromControls();
+        DropFiles(watched, files);
+        JobChanged();
+        drop->acceptProposedAction();
+        return true;
+      }
+      break;
+    }
+    default: break;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void CVelkaroView::DropFiles(QObject* target, const std::vector<std::string>& files) {
+  if (target == attachmentList_->viewport()) {
+    AddAttachmentFiles(files);
+    return;
+  }
+  // Only the first file can be the body.
+  if (!OfferToSaveChangedBody()) return;
+  LoadBodyReported(files.front());
+}
+
+bool CVelkaroView::BodyFitsShiftJis(bool sending) {
+  const std::vector<Unmappable> found = UnmappableCharacters(editor_->toPlainText());
+  if (found.empty()) return true;
+  constexpr std::size_t kListed = 10;
+  std::string text = Sjis("本文に Shift_JIS で表せない文字があります。\r\n\r\n");
+  for (std::size_t i = 0; i < found.size() && i < kListed; ++i) {
+    text += "  " + CodePointText(found[i].codePoint) + " (" + std::to_string(found[i].line) +
+            Sjis(" 行目)\r\n");
+  }
+  if (found.size() > kListed) {
+    text += Sjis("  ほか ") + std::to_string(found.size() - kListed) + Sjis(" 種類\r\n");
+  }
+  text += sending ? Sjis("\r\n送信を中止しました。これらの文字を書き換えてから送信してください。")
+                  : Sjis("\r\n保存を中止しました。これらの文字を書き換えてから保存してください。");
+  CurrentPlatform().MessageBox(text, MsgButtons::Ok, MsgIcon::Exclamation);
+  return false;
+}
+
+// --- list commands ---
+
+void CVelkaroView::AddRecipients() {
+  std::optional<std::string> lines = RunAddressSelectDialog(window(), doc_.addressBook);
+  if (!lines || lines->empty()) return;
+  // A last line without its line end would not count as a recipient.
+  if (lines->size() < 2 || lines->compare(lines->size() - 2, 2, "\r\n") != 0) *lines += "\r\n";
+  job_.recipientLines += *lines;
+  job_.RebuildRecipientList();
+}
+
+void CVelkaroView::RemoveClickedRecipient() {
+  const int mark = recipientList_->currentIndex().row();
+  if (mark < 0 || !recipientHit_) return;
+  job_.recipientLines = Zentool().ZenDeleteLine(job_.recipientLines, mark);
+  recipientHit_ = false;
+  job_.RebuildRecipientList();
+}
+
+void CVelkaroView::RemoveAllRecipients() {
+  job_.recipientLines.clear();
+  job_.RebuildRecipientList();
+}
+
+void CVelkaroView::RemoveClickedAttachment() {
+  const int mark = attachmentList_->currentIndex().row();
+  if (mark < 0 || !attachmentHit_ || mark >= static_cast<int>(job_.attachments.size())) return;
+  job_.attachments.erase(job_.attachments.begin() + mark);
+  attachmentHit_ = false;
+  job_.NotifyChanged();
+}
+
+void CVelkaroView::RemoveAllAttachments() {
+  job_.attachments.clear();
+  attachmentHit_ = false;
+  job_.NotifyChanged();
+}
+
+// --- the other windows ---
+
+void CVelkaroView::Preview() {
+  RunPreviewDialog(window(), job_, doc_.settings);
+}
+
+void CVelkaroView::SettingsSheet() {
+  if (RunSettingsSheet(window(), doc_.settings)) SaveSettingsReported();
+}
+
+void CVelkaroView::ServerDialog() {
+  if (RunServerDialog(window(), doc_.settings)) SaveSettingsReported();
+}
+
+void CVelkaroView::SaveSettingsReported() {
+  if (doc_.settings.SaveSettings() != 0) {
+    CurrentPlatform().MessageBox(Sjis("設定ファイルを保存できませんでした。\r\n") +
+                                     Utf8ToSjis(doc_.settings.SettingsFilePath()),
+                                 MsgButtons::Ok, MsgIcon::Exclamation);
+  }
+}
+
+void CVelkaroView::EditAddressBook() {
+  const std::optional<std::string> edited = RunAddressEditDialog(window(), doc_.addressBook);
+  if (!edited) return;
+  doc_.addressBook = *edited;
+  const std::string path = doc_.AddressBookPath();
+  if (doc_.addressBookUnmappable > 0) {
+    // The file had characters the book could only read as 〓; writing it
+    // back would lose them for good, so that is the user's decision.
+    const std::string question =
+        Sjis("アドレス帳ファイルには Shift_JIS で表せない文字が ") +
+        std::to_string(doc_.addressBookUnmappable) +
+        Sjis(
+            " 文字あり、〓 に置き換えて読み込んでいます。\r\n保存すると元の文字は失われます。"
+            "保存しますか?\r\n") +
+        Utf8ToSjis(path);
+    if (CurrentPlatform().MessageBox(question, MsgButtons::YesNo, MsgIcon::Question) !=
+        MsgAnswer::Yes) {
+      return;
+    }
+  }
+  if (SaveAddressBook(path, doc_.addressBook) != 0) {
+    CurrentPlatform().MessageBox(
+        Sjis("アドレス帳ファイルを保存できませんでした。\r\n") + Utf8ToSjis(path), MsgButtons::Ok,
+        MsgIcon::Exclamation);
+    return;
+  }
+  doc_.addressBookUnmappable = 0;
+}
+
+void CVelkaroView::Details() {
+  CurrentPlatform().MessageBox(job_.DetailsText(), MsgButtons::Ok, MsgIcon::Information);
+}
+
+}  // namespace velkaro::ui
