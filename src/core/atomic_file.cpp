@@ -11,7 +11,9 @@
 namespace velkaro {
 namespace {
 
-int CodeFor(int error) { return error == EIO ? -1 : 1; }
+int CodeFor(int error) {
+  return error == EIO ? -1 : 1;
+}
 
 int WriteAll(int fd, const std::string& bytes) {
   std::size_t done = 0;
@@ -27,7 +29,8 @@ int WriteAll(int fd, const std::string& bytes) {
 // Makes the rename itself survive a crash.
 void SyncFolderOf(const std::string& path) {
   const auto slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
     ::fsync(fd);

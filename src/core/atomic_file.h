@@ -4,8 +4,9 @@
 // point leaves the old file as it was.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+
+#include <string>
 
 namespace velkaro {
 

@@ -113,16 +113,6 @@ LineEnds DetectLineEnds(const std::string& bytes) {
   return LineEnds::Mixed;
 }
 
-std::string LoneLfToCrLf(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 32);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-    out += text[i];
-  }
-  return out;
-}
-
 std::string CrLfToLf(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -173,6 +163,16 @@ std::string EncodeTextForFile(const std::string& sjisCrLf, TextEncoding encoding
     out = encoding == TextEncoding::Utf8Bom ? kBom + utf8 : utf8;
   }
   return lineEnds == LineEnds::Lf ? CrLfToLf(out) : out;
+}
+
+std::string LoneLfToCrLf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 32);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
 }
 
 }  // namespace velkaro

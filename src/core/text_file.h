@@ -50,6 +50,9 @@ TextFileContent DecodeText(const std::string& bytes);
 // the file is missing, empty or cannot be read.
 TextFileContent ReadTextFile(const std::string& path);
 
+// A bare LF becomes CR LF; CR LF and a lone CR stay as they are.
+std::string LoneLfToCrLf(const std::string& text);
+
 // The counterpart for writing: a Shift_JIS CR LF text in the encoding and
 // line-end style a file had when it was read. Bytes that are no valid
 // Shift_JIS become U+FFFD in UTF-8 and are added to `*unmappable`.

@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "core/base64_detail.h"
+#include "core/file_descriptor.h"
 #include "core/zentool.h"
 
 namespace velkaro {
@@ -93,20 +94,6 @@ std::string EncodeToString(const void* bytes, std::size_t count) {
   if (count != 0) Encode(static_cast<const unsigned char*>(bytes), count, text.data());
   return text;
 }
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The tool library's memory block, released on every way out of the scope.
 class ScopedMemoryBlock {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string>
 
+#include "core/file_descriptor.h"
 #include "core/zentool.h"
 
 namespace velkaro {
@@ -17,26 +18,6 @@ constexpr int kMinimumChunk = 1024;
 int EffectiveChunk(int requested) {
   return requested > kMinimumChunk ? requested : kMinimumChunk;
 }
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports the errno of a failed close (0 when it worked).
-  int Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
 
 // Reads exactly `count` bytes; false on an error or an early end of file.
 bool ReadFully(int fd, char* into, std::size_t count) {

@@ -7,6 +7,7 @@
 #include "core/encoding.h"
 #include "core/zentool.h"
 #include "data/address_book.h"
+#include "job/overwrite_question.h"
 
 namespace velkaro {
 namespace {
@@ -90,13 +91,7 @@ int SendJob::SaveBodyFile(const std::string& path, bool noQuestion) {
   if (z.ZenGetFileSize(path) <= 0) {
     if (IsFolder(path)) return 3;
   } else if (!noQuestion) {
-    const std::string question =
-        Sjis("同一のファイル名が存在します。上書きしても良いですか?\r\n・・・ ") +
-        Utf8ToSjis(path) + "\r\n\r\n" + Sjis("[はい]・・・・ 上書きします。\r\n") +
-        Sjis("[いいえ]・・・ 再度ファイル名を聞き直します。\r\n") +
-        Sjis("[キャンセル]・ ファイル保存をスキップします。\r\n");
-    const MsgAnswer answer =
-        CurrentPlatform().MessageBox(question, MsgButtons::YesNoCancel, MsgIcon::Question);
+    const MsgAnswer answer = AskOverwrite(path);
     if (answer == MsgAnswer::No) return 1;
     if (answer != MsgAnswer::Yes) return 2;
   }

@@ -7,6 +7,7 @@
 #include "core/text_file.h"
 #include "core/zentool.h"
 #include "data/address_book.h"
+#include "job/overwrite_question.h"
 
 namespace velkaro {
 namespace {
@@ -20,17 +21,6 @@ std::string TrimSpace(const std::string& s) {
   const auto first = s.find_first_not_of(space);
   if (first == std::string::npos) return {};
   return s.substr(first, s.find_last_not_of(space) - first + 1);
-}
-
-// Text from the clipboard may end its lines in a bare LF.
-std::string WithCrLf(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 32);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-    out += text[i];
-  }
-  return out;
 }
 
 void SetOnce(int& option, int value) {
@@ -129,7 +119,8 @@ class SetupReader {
 int ReadSendSetupText(SendJob& job, const std::string& setupText, const std::string& addressBook) {
   if (setupText.empty()) return 1;
   Zentool z;
-  const std::string text = WithCrLf(setupText) + "\r\n";
+  // Text from the clipboard may end its lines in a bare LF.
+  const std::string text = LoneLfToCrLf(setupText) + "\r\n";
   const int count = z.ZenCountLines(text);
   SetupReader reader(job, addressBook);
   for (int i = 0; i < count; ++i) reader.Line(z.ZenGetLine(text, i));
@@ -177,13 +168,7 @@ int SaveSetupText(const std::string& path, const std::string& text, bool noQuest
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 2;
   } else if (!noQuestion) {
-    const std::string question =
-        Sjis("同一のファイル名が存在します。上書きしても良いですか?\r\n・・・ ") +
-        Utf8ToSjis(path) + "\r\n\r\n" + Sjis("[はい]・・・・ 上書きします。\r\n") +
-        Sjis("[いいえ]・・・ 再度ファイル名を聞き直します。\r\n") +
-        Sjis("[キャンセル]・ ファイル保存をスキップします。\r\n");
-    const MsgAnswer answer =
-        CurrentPlatform().MessageBox(question, MsgButtons::YesNoCancel, MsgIcon::Question);
+    const MsgAnswer answer = AskOverwrite(path);
     if (answer == MsgAnswer::No) return 1;
     if (answer != MsgAnswer::Yes) return 0;
   }

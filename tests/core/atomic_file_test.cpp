@@ -1,4 +1,6 @@
 // Replacing files atomically: a failed write never damages the old file.
+#include "core/atomic_file.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -6,35 +8,16 @@
 #include <csignal>
 #include <filesystem>
 
-#include "core/atomic_file.h"
 #include "support/test_support.h"
 
 namespace velkaro {
 namespace {
 
+using velkaro::testing::FileSizeLimit;
+
 using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
-
-// Limits the size of files this process may write, so a write fails half-way
-// the way it does on a full disk (works for root too, unlike permissions).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{bytes, saved_.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previous_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previous_)(int);
-};
 
 std::size_t FilesIn(const std::string& folder) {
   std::size_t n = 0;

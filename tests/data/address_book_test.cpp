@@ -20,6 +20,8 @@
 namespace velkaro {
 namespace {
 
+using velkaro::testing::FileSizeLimit;
+
 using testing::Hex;
 using testing::ReadBytes;
 using testing::TempDir;
@@ -52,26 +54,6 @@ std::vector<AddressEntry> AllEntries(const std::string& text) {
   }
   return entries;
 }
-
-// Limits the size of files this process may write, so a write fails half-way
-// as on a full disk (root ignores folder permissions, not this limit).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{bytes, saved_.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previous_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previous_)(int);
-};
 
 TEST(AddressEntry, IndexesTheFieldsInFileOrder) {
   AddressEntry entry;

@@ -16,6 +16,8 @@
 namespace velkaro {
 namespace {
 
+using velkaro::testing::FileSizeLimit;
+
 using testing::ReadBytes;
 using testing::WriteBytes;
 
@@ -82,26 +84,6 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
   if (i == a.size() && i == b.size()) return "identical";
   return "first difference at offset " + std::to_string(i);
 }
-
-// Limits the size of files this process may write, so a write fails half-way
-// the way it does on a full disk (works for root too, unlike permissions).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{bytes, saved_.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previous_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previous_)(int);
-};
 
 class SettingsTest : public testing::PlatformTest {
  protected:

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <string>
 
@@ -32,6 +33,21 @@ class PlatformTest : public ::testing::Test {
 
  private:
   ScopedPlatform scope_;
+};
+
+// Limits the size of files this process may write while it lives, so a
+// write fails half-way the way it does on a full disk. Works for root too,
+// unlike folder permissions, which root ignores.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*previous_)(int);
 };
 
 // Writes bytes to a file, replacing it; fails the test when it cannot.
