@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mail/mail_connection.h"
+#include "support/reply_timeout.h"
 #include "support/scripted_socket.h"
 #include "support/test_support.h"
 
@@ -18,19 +19,7 @@ namespace {
 
 using testing::ScriptedServer;
 
-// Stands in for the main form, whose timer 220 ends a reply wait.
-class ReplyTimeout final : public TimerTarget {
- public:
-  explicit ReplyTimeout(TestPlatform& platform) : platform_(platform) {}
-  void OnTimer(int id) override {
-    platform_.StopTimer(this, id);
-    if (id == MailConnection::kReplyTimerId && connection != nullptr) connection->replyWaiting = 0;
-  }
-  MailConnection* connection = nullptr;
-
- private:
-  TestPlatform& platform_;
-};
+using testing::ReplyTimeout;
 
 // --- small operations ---
 
@@ -166,7 +155,7 @@ class MailConnectionTest : public velkaro::testing::PlatformTest {
   }
 
   ScriptedServer server;
-  ReplyTimeout timeout{platform};
+  ReplyTimeout timeout;
   MailConnection mail{&timeout};
   std::unique_ptr<StreamSocket> socket;
 };

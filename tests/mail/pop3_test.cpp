@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mail/mail_connection.h"
+#include "support/reply_timeout.h"
 #include "support/scripted_socket.h"
 #include "support/test_support.h"
 
@@ -21,19 +22,7 @@ const std::string kPass = "PASS s3cret\r\n";
 const std::string kStat = "STAT\r\n";
 const std::string kQuit = "QUIT\r\n";
 
-// Stands in for the main form, whose timer 220 ends a reply wait.
-class ReplyTimeout final : public TimerTarget {
- public:
-  explicit ReplyTimeout(TestPlatform& platform) : platform_(platform) {}
-  void OnTimer(int id) override {
-    platform_.StopTimer(this, id);
-    if (id == MailConnection::kReplyTimerId && connection != nullptr) connection->replyWaiting = 0;
-  }
-  MailConnection* connection = nullptr;
-
- private:
-  TestPlatform& platform_;
-};
+using testing::ReplyTimeout;
 
 using Script = std::function<void(ScriptedServer&)>;
 
@@ -82,7 +71,7 @@ class PopDialogueTest : public velkaro::testing::PlatformTest {
   }
 
   ScriptedServer server;
-  ReplyTimeout timeout{platform};
+  ReplyTimeout timeout;
   MailConnection mail{&timeout};
 };
 

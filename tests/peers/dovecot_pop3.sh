@@ -123,27 +123,6 @@ trap stop TERM INT HUP
 /usr/sbin/dovecot -F -c "$folder/dovecot.conf" >>"$folder/dovecot.log" 2>&1 &
 child=$!
 
-# Up to 10 s for the listener; the tests read the port with their own
-# time-out anyway.
-for _ in $(seq 1 200); do
-  if ! kill -0 "$child" 2>/dev/null; then
-    echo "dovecot exited; log:" >&2
-    cat "$folder/dovecot.log" >&2
-    exit 1
-  fi
-  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-    echo "$port"
-    # Also stop when the test that started us is gone (it crashed before it
-    # could stop us): then we are no longer our starter's child.
-    while kill -0 "$child" 2>/dev/null; do
-      if [ "$(cut -d' ' -f4 /proc/$$/stat)" != "$starter" ]; then stop; fi
-      sleep 0.2
-    done
-    wait "$child"
-    exit 0
-  fi
-  sleep 0.05
-done
-echo "dovecot did not listen on 127.0.0.1:$port" >&2
-kill -TERM "$child" 2>/dev/null
-exit 1
+# shellcheck source=serve_until_stopped.sh
+source "$(dirname "$0")/serve_until_stopped.sh"
+serve_until_stopped dovecot "$folder/dovecot.log"

@@ -81,12 +81,6 @@ int MailReport::Count(const std::string& listKey) const {
   return text.empty() ? 0 : std::stoi(text);
 }
 
-void ReplyTimeout::OnTimer(int id) {
-  if (id != MailConnection::kReplyTimerId) return;
-  CurrentPlatform().StopTimer(this, id);
-  if (connection != nullptr) connection->replyWaiting = 0;
-}
-
 void PeerTest::SetUp() {
   // Real servers need real time to answer; the virtual clock still
   // advances with every sleep, so the reply time-out stays in step.

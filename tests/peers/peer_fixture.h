@@ -13,6 +13,7 @@
 
 #include "mail/mail_connection.h"
 #include "peers/peer_process.h"
+#include "support/reply_timeout.h"
 #include "support/test_support.h"
 
 namespace velkaro::testing {
@@ -31,14 +32,6 @@ class MailReport {
  private:
   std::map<std::string, std::string> values_;
   std::string text_;
-};
-
-// The main form's share of the reply time-out: when timer 220 fires the
-// waiting reply read gives up.
-class ReplyTimeout : public TimerTarget {
- public:
-  void OnTimer(int id) override;
-  MailConnection* connection = nullptr;
 };
 
 class PeerTest : public PlatformTest {

@@ -42,24 +42,6 @@ trap stop TERM INT HUP
 "$sink" "${user_option[@]}" -d "$folder/mail-%Y%m%d%H%M%S." "127.0.0.1:$port" 10 &
 child=$!
 
-for _ in $(seq 1 200); do
-  if ! kill -0 "$child" 2>/dev/null; then
-    echo "smtp-sink exited" >&2
-    exit 1
-  fi
-  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-    echo "$port"
-    # Also stop when the test that started us is gone (it crashed before it
-    # could stop us): then we are no longer our starter's child.
-    while kill -0 "$child" 2>/dev/null; do
-      if [ "$(cut -d' ' -f4 /proc/$$/stat)" != "$starter" ]; then stop; fi
-      sleep 0.2
-    done
-    wait "$child"
-    exit 0
-  fi
-  sleep 0.05
-done
-echo "smtp-sink did not listen on 127.0.0.1:$port" >&2
-kill -TERM "$child" 2>/dev/null
-exit 1
+# shellcheck source=serve_until_stopped.sh
+source "$(dirname "$0")/serve_until_stopped.sh"
+serve_until_stopped smtp-sink
