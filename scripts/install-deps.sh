@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   clang libclang-rt-14-dev clang-format
   qt6-base-dev qt6-multimedia-dev libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
+  libxcb1-dev xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
   python3 python3-aiosmtpd dovecot-pop3d postfix nkf
 )
 

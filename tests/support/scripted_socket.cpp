@@ -7,7 +7,8 @@ namespace velkaro::testing {
 
 class ScriptedSocket final : public StreamSocket {
  public:
-  explicit ScriptedSocket(ScriptedServer& server) : server_(server) {}
+  explicit ScriptedSocket(ScriptedServer& server)
+      : server_(server), serverAlive_(server.liveness_.alive) {}
   ~ScriptedSocket() override { Close(); }
   bool Create() override { return !server_.refuseCreate_; }
   bool Connect(const std::string& host, int port) override {
@@ -15,23 +16,26 @@ class ScriptedSocket final : public StreamSocket {
     return open_;
   }
   int Send(const char* data, int length) override {
-    return open_ ? server_.ClientSend(data, length) : -1;
+    return Live() ? server_.ClientSend(data, length) : -1;
   }
   bool ReadableBytes(int& count) override {
     count = 0;
-    return open_ && server_.Readable(count);
+    return Live() && server_.Readable(count);
   }
   int Receive(char* buffer, int capacity) override {
-    return open_ ? server_.ClientReceive(buffer, capacity) : -1;
+    return Live() ? server_.ClientReceive(buffer, capacity) : -1;
   }
   void Close() override {
-    if (open_) server_.clientClosed_ = true;
+    if (Live()) server_.clientClosed_ = true;
     open_ = false;
   }
   bool IsOpen() const override { return open_; }
 
  private:
+  bool Live() const { return open_ && *serverAlive_; }
+
   ScriptedServer& server_;
+  std::shared_ptr<bool> serverAlive_;
   bool open_ = false;
 };
 

@@ -86,6 +86,16 @@ class ScriptedServer {
   std::string host_;
   int port_ = 0;
   int connects_ = 0;
+
+  // Tells the sockets whether this server still exists: a connection kept
+  // by a fixture may be closed after the test's local server is gone.
+  struct Liveness {
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    Liveness() = default;
+    Liveness(const Liveness&) : Liveness() {}
+    Liveness& operator=(const Liveness&) { return *this; }
+    ~Liveness() { *alive = false; }
+  } liveness_;
 };
 
 }  // namespace velkaro::testing
