@@ -28,10 +28,10 @@ std::string ProblemOf(const ComposedMail& mail, const std::string& senderAddress
   if (mail.subject.empty()) return "the subject (first line) is empty";
   if (mail.recipientName.empty()) return "the recipient has no name";
   if (mail.recipientAddress.empty()) return "the recipient has no mail address";
-  if (!mime::AddressIsClean(mail.recipientAddress) || mail.recipientAddress.size() > 254) {
+  if (mime::CheckAddress(mail.recipientAddress) != mime::AddressFault::None) {
     return "the recipient's address cannot be sent";
   }
-  if (!mime::AddressIsClean(senderAddress) || senderAddress.size() > 254) {
+  if (mime::CheckAddress(senderAddress) != mime::AddressFault::None) {
     return "the sender's address cannot be sent";
   }
   return {};
@@ -40,17 +40,7 @@ std::string ProblemOf(const ComposedMail& mail, const std::string& senderAddress
 }  // namespace
 
 std::string CheckProblems(const SendJob& job) {
-  Zentool z;
-  std::string errors;
-  if (z.ZenCountLines(job.recipientLines) == 0)
-    errors += Sjis("送信先が１件も指定されていません。\r\n");
-  if (job.bodyText.empty()) errors += Sjis("送信本文がありません。\r\n");
-  for (std::size_t i = 0; i < job.attachments.size(); ++i) {
-    if (z.ZenGetFileSize(job.AttachmentPath(i)) < 1) {
-      errors += Sjis("添付ファイル( ") + Utf8ToSjis(job.attachments[i].name) +
-                Sjis(" )を開けません。\r\n");
-    }
-  }
+  const std::string errors = job.CheckProblems();
   if (errors.empty()) return {};
   return errors + Sjis("\r\n送信処理をキャンセルします。\r\n");
 }

@@ -260,8 +260,20 @@ int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
   Write(stderr, std::string(kProgramName) + ": " + explanation + " (exit status " +
                     std::to_string(result) + ")\n");
   const std::string& folder = settings.GetProgramFolder();
-  Write(stderr, std::string(kProgramName) + ": send log: " + BuildLogName(folder, start) + "\n");
-  if (display.CurrentMail() > 0) {
+  // The exit status stays the servers' answer; what could not be recorded
+  // is said here, so that a missing log or copy does not go unnoticed.
+  if (job.unsavedCopies.size() == 1) {
+    Error("warning: could not save the copy of the sent text " + job.unsavedCopies[0]);
+  } else if (!job.unsavedCopies.empty()) {
+    Error("warning: could not save " + std::to_string(job.unsavedCopies.size()) +
+          " copies of sent texts, the first " + job.unsavedCopies[0]);
+  }
+  if (!job.unwrittenLog.empty()) {
+    Error("warning: could not write the send log " + job.unwrittenLog);
+  } else {
+    Write(stderr, std::string(kProgramName) + ": send log: " + BuildLogName(folder, start) + "\n");
+  }
+  if (display.CurrentMail() > static_cast<int>(job.unsavedCopies.size())) {
     Write(stderr, std::string(kProgramName) + ": copies of the sent texts: " +
                       Zentool().ZenJoinPath(folder, "Text") + "\n");
   }

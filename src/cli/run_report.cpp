@@ -47,10 +47,10 @@ std::string ResultExplanation(int result, int mailNumber, int total) {
     std::string text = "mail " + std::to_string(mailNumber) + " of " + std::to_string(total) +
                        " failed: " + StepText(result - 100);
     const int step = result - 100;
-    // From the header on, a failed mail's data phase is still closed with
-    // the end-of-data line, so the server may deliver what it got.
+    // From the header on, a failed mail's connection is dropped before the
+    // end of data, so the server throws away what it got.
     if ((step >= 7 && step <= 10) || (step >= 20 && step <= 22)) {
-      text += " (the server may still deliver it cut short)";
+      text += " (the connection was dropped, so the server discards it)";
     }
     const int sent = mailNumber > 0 ? mailNumber - 1 : 0;
     text += "; " + (sent == 0 ? std::string("no mail was sent before it")

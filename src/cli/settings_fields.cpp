@@ -30,9 +30,9 @@ std::vector<SettingsField> BuildTable() {
   text("popServer", ServerOffset(offsetof(ServerSettings, popServer)), kServerText);
   text("popUser", ServerOffset(offsetof(ServerSettings, popUser)), kServerText);
   text("popPassword", ServerOffset(offsetof(ServerSettings, popPassword)), kServerText);
-  integer("popPort", ServerOffset(offsetof(ServerSettings, popPort)), 1, 65535);
+  integer("popPort", ServerOffset(offsetof(ServerSettings, popPort)), kMinPort, kMaxPort);
   text("smtpServer", ServerOffset(offsetof(ServerSettings, smtpServer)), kServerText);
-  integer("smtpPort", ServerOffset(offsetof(ServerSettings, smtpPort)), 1, 65535);
+  integer("smtpPort", ServerOffset(offsetof(ServerSettings, smtpPort)), kMinPort, kMaxPort);
   text("senderName", ServerOffset(offsetof(ServerSettings, senderName)), kServerText);
   text("senderAddress", ServerOffset(offsetof(ServerSettings, senderAddress)), kServerText);
   text("addressFileName", offsetof(SettingsRecord, addressFileName),
@@ -40,7 +40,7 @@ std::vector<SettingsField> BuildTable() {
   integer("confirmExit", offsetof(SettingsRecord, confirmExit), 0, 1);
   integer("titleIn", offsetof(SettingsRecord, titleIn), 0, 1);
   // The settings dialog offers 1 to 100; 0 would send without any pause.
-  integer("speed", offsetof(SettingsRecord, speed), 1, 100);
+  integer("speed", offsetof(SettingsRecord, speed), kMinSpeed, kMaxSpeed);
   // Sound events are numbered from 1, as the program's settings page does.
   for (int i = 0; i < SettingsRecord::kSoundEvents; ++i) {
     integer("soundOn[" + std::to_string(i + 1) + "]",

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <memory>
@@ -53,6 +54,17 @@ size_t Utf8Length(unsigned char lead) {
   if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
   if (lead >= 0xC2) return 2;
   return 1;
+}
+
+// Bytes of the sequence at `in` that stand for one character: the lead and
+// the continuation bytes that follow it, no more than the lead announces.
+// A broken sequence ends at the first byte that cannot continue it, so the
+// ASCII after it (a CR or LF above all) stays a character of its own.
+size_t SequenceLength(const char* in, size_t left) {
+  const size_t announced = std::min(Utf8Length(static_cast<unsigned char>(*in)), left);
+  size_t length = 1;
+  while (length < announced && (static_cast<unsigned char>(in[length]) & 0xC0) == 0x80) ++length;
+  return length;
 }
 
 // Code points that CP932 holds under a different Unicode value than the
@@ -110,7 +122,7 @@ std::string Utf8ToSjis(const std::string& utf8, int* unmappable) {
   while (left > 0) {
     const int error = cd.Ok() ? cd.Convert(in, left, out) : EILSEQ;
     if (error == 0) break;
-    size_t length = std::min(Utf8Length(static_cast<unsigned char>(*in)), left);
+    size_t length = SequenceLength(in, left);
     const auto& forms = CompatibilityForms();
     const auto form = forms.find(std::string(in, length));
     if (form != forms.end()) {

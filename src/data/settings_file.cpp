@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -88,6 +89,23 @@ void TerminateTexts(SettingsRecord& r) {
   for (auto& word : r.PlaceholderWords) Terminate(word);
 }
 
+// A hand-edited or damaged file may hold any number. A port outside
+// 1..65535 is not refused by the resolver but wrapped (70000 connects to
+// port 4464, 65561 to port 25), so it becomes the usual port of its
+// protocol. The speed is taken to the nearest end of 1..100: 0 would never
+// pause between pieces, a negative value is no speed at all (the connection
+// ignores it), and a huge one would make the pacing meaningless.
+void KeepNumbersInRange(SettingsRecord& r) {
+  const ServerSettings usual = DefaultServerSettings();
+  if (r.server.popPort < kMinPort || r.server.popPort > kMaxPort) {
+    r.server.popPort = usual.popPort;
+  }
+  if (r.server.smtpPort < kMinPort || r.server.smtpPort > kMaxPort) {
+    r.server.smtpPort = usual.smtpPort;
+  }
+  r.speed = std::clamp(r.speed, kMinSpeed, kMaxSpeed);
+}
+
 // The record an image of an accepted size stands for, or nothing.
 std::optional<SettingsRecord> DecodeImage(const std::string& image) {
   SettingsRecord r = DefaultSettingsRecord();
@@ -104,6 +122,7 @@ std::optional<SettingsRecord> DecodeImage(const std::string& image) {
     }
   }
   TerminateTexts(r);
+  KeepNumbersInRange(r);
   return r;
 }
 

@@ -22,7 +22,8 @@ class Settings {
   // 1 the file is missing, empty, not a plain file or could not be read;
   // 11 its size is neither the current nor an older one. Unless the result
   // is 0 the record is left as it was. Fields an older file does not have
-  // get their defaults.
+  // get their defaults. A port outside 1..65535 becomes the protocol's
+  // usual port, a speed outside 1..100 the nearest of the two.
   int LoadSettings();
 
   // Writes the record with `recordMark` 1, then pauses 2000 ms. 0 written;

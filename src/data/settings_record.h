@@ -79,6 +79,13 @@ static_assert(offsetof(SettingsRecord, attachFolder) == 2288);
 static_assert(offsetof(SettingsRecord, setupFolder) == 2544);
 static_assert(offsetof(SettingsRecord, PlaceholderWords) == 2800);
 
+// The ranges a number of the record must lie in to be used as it is.
+inline constexpr std::int32_t kMinPort = 1;
+inline constexpr std::int32_t kMaxPort = 65535;
+inline constexpr std::int32_t kMinSpeed = 1;  // the settings page offers 1 to 100
+inline constexpr std::int32_t kMaxSpeed = 100;
+inline constexpr std::int32_t kDefaultSpeed = 5;
+
 inline constexpr const char* kDefaultAddressFileName = "VelkaroAddress.txt";
 inline constexpr const char* kDefaultSoundNames[SettingsRecord::kSoundEvents] = {
     "NormalEnd.wav", "ErrorEnd.wav", "OneMail.wav", "Develop.wav"};
@@ -93,7 +100,7 @@ inline SettingsRecord DefaultSettingsRecord() {
   r.recordMark = 1;
   r.server = DefaultServerSettings();
   SetFieldText(r.addressFileName, kDefaultAddressFileName);
-  r.speed = 5;
+  r.speed = kDefaultSpeed;
   for (int i = 0; i < SettingsRecord::kSoundEvents; ++i) {
     r.soundOn[i] = 1;
     SetFieldText(r.soundDefaultName[i], kDefaultSoundNames[i]);

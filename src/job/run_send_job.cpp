@@ -14,7 +14,6 @@ struct SendJob::RunState {
   std::time_t start = 0;
   std::string runLog;
   std::string errorText;
-  int errors = 0;
   std::string attachmentPaths;  // each followed by CR LF
   std::string attachmentLog;
   std::unique_ptr<MailConnection> connection;
@@ -23,6 +22,8 @@ struct SendJob::RunState {
 int SendJob::RunSendJob() {
   if (activeConnection_ != nullptr) return -1;  // one run at a time
   PullFromView();
+  unsavedCopies.clear();
+  unwrittenLog.clear();
   RunState run;
   run.start = CurrentPlatform().Now();
   run.connection = std::make_unique<MailConnection>(this);
@@ -52,23 +53,15 @@ int SendJob::RunSendJob() {
 }
 
 int SendJob::CheckJob(RunState& run) {
-  Zentool z;
-  const auto fail = [&](const std::string& text) {
-    run.errorText += text;
-    ++run.errors;
-  };
-  if (z.ZenCountLines(recipientLines) == 0) fail(Sjis("送信先が１件も指定されていません。\r\n"));
-  if (bodyText.empty()) fail(Sjis("送信本文がありません。\r\n"));
-  for (std::size_t i = 0; i < attachments.size(); ++i) {
-    const std::string path = AttachmentPath(i);
-    if (z.ZenGetFileSize(path) < 1) {
-      fail(Sjis("添付ファイル( ") + Utf8ToSjis(attachments[i].name) + Sjis(" )を開けません。\r\n"));
-      continue;
+  run.errorText = CheckProblems();
+  if (run.errorText.empty()) {
+    for (std::size_t i = 0; i < attachments.size(); ++i) {
+      const std::string path = AttachmentPath(i);
+      run.attachmentPaths += path + "\r\n";
+      run.attachmentLog += Sjis("    添付　: ") + Utf8ToSjis(path) + "\r\n";
     }
-    run.attachmentPaths += path + "\r\n";
-    run.attachmentLog += Sjis("    添付　: ") + Utf8ToSjis(path) + "\r\n";
+    return 0;
   }
-  if (run.errors == 0) return 0;
   run.errorText += Sjis("\r\n送信処理をキャンセルします。\r\n");
   CurrentPlatform().MessageBox(run.errorText, MsgButtons::Ok, MsgIcon::Information);
   return 1;
@@ -88,14 +81,19 @@ int SendJob::SendToRecipients(RunState& run, int count) {
     const std::string& subject = personal.subject;
     const std::string& mailBody = personal.body;
 
-    SaveSentText(settings_.GetProgramFolder(), bodyFilePath, run.start, i, mailBody);
-    mail.SetSpeed(settings_.record.speed);
-    const std::string attachmentList = attachments.empty() ? "" : run.attachmentPaths;
+    // The copy is only a record: a mail goes out even when its copy cannot
+    // be written (full disk, read-only folder), and the log says so.
     const std::string archive =
         BuildArchiveName(settings_.GetProgramFolder(), bodyFilePath, run.start, i);
+    const bool saved =
+        SaveSentText(settings_.GetProgramFolder(), bodyFilePath, run.start, i, mailBody) == 0;
+    if (!saved) unsavedCopies.push_back(archive);
+    mail.SetSpeed(settings_.record.speed);
+    const std::string attachmentList = attachments.empty() ? "" : run.attachmentPaths;
     run.runLog += Sjis("  タイトル: ") + subject + "\r\n";
     run.runLog += Sjis("    送信先: ") + name + "<" + address + ">\r\n";
-    run.runLog += Sjis("    保存文: ") + Utf8ToSjis(archive) + "\r\n";
+    run.runLog += Sjis("    保存文: ") + Utf8ToSjis(archive) +
+                  (saved ? "" : Sjis(" (保存できませんでした)")) + "\r\n";
     run.runLog += run.attachmentLog;
 
     const int code =
@@ -125,9 +123,17 @@ int SendJob::FinishRun(RunState& run, int result, int count) {
     PlayEventSound(2);
     message = Sjis("メール送信でエラー検出 RetCode=") + std::to_string(result);
   }
+  if (!unsavedCopies.empty()) {
+    message += Sjis(" 送信文の控え") + std::to_string(unsavedCopies.size()) +
+               Sjis("通を保存できませんでした。");
+  }
   SetStatus(message);
   run.runLog += "  ... " + message + "\r\n\r\n";
-  WriteSendLog(settings_.GetProgramFolder(), run.start, run.runLog);
+  if (WriteSendLog(settings_.GetProgramFolder(), run.start, run.runLog) != 0) {
+    // The result stays what the server said; only the record is missing.
+    unwrittenLog = BuildLogName(settings_.GetProgramFolder(), run.start);
+    SetStatus(message + Sjis(" 送信ログを書き込めませんでした。"));
+  }
 
   if (!autoQuit) {
     SetSendButton(Sjis("送信"), true);

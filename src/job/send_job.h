@@ -74,6 +74,10 @@ class SendJob : public TimerTarget {
   // Sends one mail per recipient line; the run's result code (0 success).
   // A run that is asked for while one is active is refused with -1.
   int RunSendJob();
+  // What the run's checks would refuse, one line ending in CR LF per
+  // problem (Shift_JIS, the texts of the run's message box without its
+  // closing cancel line); empty when a run can start.
+  std::string CheckProblems() const;
   bool Running() const { return activeConnection_ != nullptr; }
   MailConnection* ActiveConnection() const { return activeConnection_; }
   // The stop button during a run.
@@ -104,6 +108,12 @@ class SendJob : public TimerTarget {
   std::string textOption;
   std::string sendinfOption;
   std::string sendDetails;
+  // What the last run could not write: the copies of sent texts and the
+  // send log (paths). Such a failure never changes the run's result, as
+  // the mails went out all the same; it is told in the status text and the
+  // run log instead.
+  std::vector<std::string> unsavedCopies;
+  std::string unwrittenLog;
   std::string sendButtonCaption;  // Shift_JIS
   bool sendButtonEnabled = true;
   std::string windowTitle;  // Shift_JIS

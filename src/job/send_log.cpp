@@ -28,21 +28,38 @@ std::string FolderOf(const std::string& path) {
   return folder;
 }
 
-// Writes all bytes and closes: 0, -1 or 1.
-int WriteAndClose(int fd, const std::string& text) {
-  int error = 0;
-  for (std::size_t done = 0; done < text.size() && error == 0;) {
+// Writes all bytes: 0, or the errno of the failure.
+int WriteAll(int fd, const std::string& text) {
+  for (std::size_t done = 0; done < text.size();) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno != EINTR) {
-      error = errno;
     } else if (n == 0) {
-      error = ENOSPC;
+      return ENOSPC;
+    } else if (errno != EINTR) {
+      return errno;
     }
   }
+  return 0;
+}
+
+// Closes, keeping the first error.
+int CloseKeeping(int fd, int error) {
   if (::close(fd) != 0 && error == 0) error = errno;
-  return error == 0 ? 0 : ErrorCode(error);
+  return error;
+}
+
+// A log entry that did not fit (full disk, file size limit) is taken back
+// whole: a cut-off run summary would read as if the run had ended there.
+// Only when no more than our bytes were added since the size was taken, so
+// that nothing another program appended meanwhile is cut away. Should the
+// take-back fail too, the cut entry stays; the caller reports the failure.
+void TakeBackAppend(int fd, off_t oldSize, std::size_t ourBytes) {
+  struct stat now {};
+  if (oldSize < 0 || ::fstat(fd, &now) != 0) return;
+  if (now.st_size > oldSize && now.st_size <= oldSize + static_cast<off_t>(ourBytes)) {
+    [[maybe_unused]] const int ignored = ::ftruncate(fd, oldSize);
+  }
 }
 
 }  // namespace
@@ -75,7 +92,11 @@ int SaveSentText(const std::string& programFolder, const std::string& bodyFilePa
   if (EnsureFolder(FolderOf(path)) != 0) return 4;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return 2;
-  return WriteAndClose(fd, text);
+  const int error = CloseKeeping(fd, WriteAll(fd, text));
+  if (error == 0) return 0;
+  // A copy cut short would pass for the text that was sent: better none.
+  ::unlink(path.c_str());
+  return ErrorCode(error);
 }
 
 int WriteSendLog(const std::string& programFolder, std::time_t start, const std::string& text) {
@@ -88,7 +109,12 @@ int WriteSendLog(const std::string& programFolder, std::time_t start, const std:
   // written by another program since, and its runs must not be lost.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return hasContent ? 3 : 2;
-  return WriteAndClose(fd, text);
+  struct stat before {};
+  const off_t oldSize = ::fstat(fd, &before) == 0 ? before.st_size : -1;
+  const int written = WriteAll(fd, text);
+  if (written != 0) TakeBackAppend(fd, oldSize, text.size());
+  const int error = CloseKeeping(fd, written);
+  return error == 0 ? 0 : ErrorCode(error);
 }
 
 }  // namespace velkaro

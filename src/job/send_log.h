@@ -19,13 +19,15 @@ std::string BuildLogName(const std::string& programFolder, std::time_t start);
 
 // 0 written (or nothing to write); 4 the folder could not be created;
 // 2 the file could not be opened; -1 an input/output error; 1 any other
-// file error.
+// file error. A copy that could not be written whole is removed.
 int SaveSentText(const std::string& programFolder, const std::string& bodyFilePath,
                  std::time_t start, int index, const std::string& text);
 
 // Appends a run summary. 0 written (or nothing to write); 4 folder not
 // created; 3 an existing log could not be opened for appending; 2 a new
 // log could not be created; -1 input/output error; 1 any other error.
+// A summary that could not be appended whole is taken back, so the log
+// keeps exactly the runs it had.
 int WriteSendLog(const std::string& programFolder, std::time_t start, const std::string& text);
 
 }  // namespace velkaro

@@ -206,6 +206,10 @@ bool MailConnection::SendAll(StreamSocket& socket, const std::string& text) {
   return socket.Send(text.data(), length) == length;
 }
 
+bool MailConnection::FitsOnCommandLine(const std::string& text) {
+  return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
 int MailConnection::OpenSocket(std::unique_ptr<StreamSocket>& socket, const std::string& host,
                                int port) {
   CloseSocket(socket);

@@ -92,6 +92,9 @@ class MailConnection {
   int SmtpSendEnvelope();
   int SmtpEndData();
   int SmtpQuit();
+  // Hangs up without a word, in the middle of a mail's data: the server
+  // then discards the transaction instead of delivering a mail cut short.
+  void SmtpAbandon();
 
   // --- POP before SMTP ---
   int PopLogin();
@@ -150,6 +153,9 @@ class MailConnection {
               int patience = kPatience);
   // True when the socket took the whole text in one send call.
   static bool SendAll(StreamSocket& socket, const std::string& text);
+  // False when a text contains CR, LF or NUL: sent inside a command line it
+  // would end the line early and let the rest go out as a command of its own.
+  static bool FitsOnCommandLine(const std::string& text);
   // Opens `socket` on host:port: 0, 1 (create failed), 2 (connect failed).
   static int OpenSocket(std::unique_ptr<StreamSocket>& socket, const std::string& host, int port);
   static void CloseSocket(std::unique_ptr<StreamSocket>& socket);

@@ -152,7 +152,10 @@ std::string CrLfLineEnds(const std::string& text) {
       if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
     } else if (c == '\n') {
       out += "\r\n";
-    } else {
+    } else if (c != '\0') {
+      // A NUL (from an address-book field put in by a placeholder) is left
+      // out: a 7bit part holds none (RFC 2045 2.7), and receivers that keep
+      // texts NUL-terminated would cut the mail there.
       out += c;
     }
   }
@@ -228,6 +231,12 @@ bool AddressIsClean(const std::string& address) {
     if (b < 0x20 || b == 0x7F || c == '<' || c == '>') return false;
   }
   return true;
+}
+
+AddressFault CheckAddress(const std::string& address) {
+  if (!AddressIsClean(address)) return AddressFault::Unclean;
+  if (address.size() > kMaxAddressLength) return AddressFault::TooLong;
+  return AddressFault::None;
 }
 
 }  // namespace velkaro::mime

@@ -63,13 +63,28 @@ std::string StuffDots(const std::string& text);
 // "<" and no ">".
 bool AddressIsClean(const std::string& address);
 
+// RFC 5321 4.5.3.1.3: a path is at most 256 octets with its brackets.
+inline constexpr std::size_t kMaxAddressLength = 254;
+
+enum class AddressFault {
+  None,
+  Unclean,  // a byte AddressIsClean refuses
+  TooLong,  // longer than kMaxAddressLength
+};
+
+// Why an address cannot go into "MAIL FROM"/"RCPT TO" and a header line as
+// it is. The send run checks every address with it before it connects, the
+// transport once more before each mail. An empty address is no fault here:
+// MAIL FROM takes the null path, and the callers decide about recipients.
+AddressFault CheckAddress(const std::string& address);
+
 // The body as the wire needs it, still in Shift_JIS: every line ended by
 // CR LF (a bare CR or LF ends a line too: RFC 5321 forbids them alone and
 // servers undo dot-stuffing only after CR LF), and no line longer than
 // `maxWireBytes` once converted to ISO-2022-JP (RFC 5322 allows 998;
 // servers such as aiosmtpd refuse longer lines). Long lines are broken
 // between characters, never inside one nor between a half-width kana and
-// its sound mark.
+// its sound mark. NUL bytes are left out.
 std::string WireReadyBody(const std::string& sjis, std::size_t maxWireBytes = 990);
 
 }  // namespace velkaro::mime

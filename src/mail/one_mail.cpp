@@ -16,11 +16,16 @@
 //    9  the body failed (multipart)
 //   10  the body failed (single part)
 //   11  the end of data was not accepted
-//   20  an attachment's part header failed
-//   21  an attachment's content failed
+//   20  an attachment's part header failed, or the file vanished after
+//       the checks so that no part header could be made
+//   21  an attachment's content failed (also a file that reads shorter
+//       than its size)
 //   22  the closing boundary failed
-// From code 7 on the data phase has been ended with the end-of-data
-// sequence, so the server leaves the data state before the run ends.
+// The stop request fails the body or attachment being sent (9, 10, 21).
+// For codes 7 to 10 and 20 to 22 the content went out incomplete: the data
+// is not ended, the SMTP connection is dropped instead (smtpOpen 0), so the
+// server discards the mail rather than delivering it cut short. For code 11
+// the connection stays open.
 #include <cstdint>
 #include <string>
 
@@ -32,19 +37,16 @@
 namespace velkaro {
 namespace {
 
-// RFC 5321 4.5.3.1.3: a path is at most 256 octets with its brackets.
-constexpr std::size_t kMaxAddressLength = 254;
-
 // The transcript line for an address that cannot go out, or empty. The
 // address goes into "MAIL FROM"/"RCPT TO" and a header line verbatim: a line
 // end in it would let the address book or settings inject commands or
 // header fields, a bracket would end the path early.
 std::string AddressProblem(const std::string& address, const char* field) {
-  if (!mime::AddressIsClean(address)) {
-    return Sjis("  ") + Sjis(field) + Sjis("に使えない文字があります。\r\n");
-  }
-  if (address.size() > kMaxAddressLength) {
-    return Sjis("  ") + Sjis(field) + Sjis("が長すぎます。\r\n");
+  switch (mime::CheckAddress(address)) {
+    case mime::AddressFault::Unclean:
+      return Sjis("  ") + Sjis(field) + Sjis("に使えない文字があります。\r\n");
+    case mime::AddressFault::TooLong: return Sjis("  ") + Sjis(field) + Sjis("が長すぎます。\r\n");
+    case mime::AddressFault::None: break;
   }
   return {};
 }
@@ -99,58 +101,50 @@ int MailConnection::SendOneMail(MailRecord record) {
 
   if (SmtpSendEnvelope() != 0) return 6;
 
+  // From here on the server holds part of the mail: a failure drops the
+  // connection so that the part is discarded.
+  const auto abandon = [this](int code) {
+    SmtpAbandon();
+    transcript +=
+        Sjis("  送信を中断したため、SMTP接続を切断しました(このメールは配信されません)。\r\n");
+    return code;
+  };
+
   progress.stage[2] = 1;
-  if (SmtpHeaderSend(hasAttachments ? 1 : 0) != 0) {
-    SmtpEndData();
-    return 7;
-  }
+  if (SmtpHeaderSend(hasAttachments ? 1 : 0) != 0) return abandon(7);
   progress.stage[3] = 1;
 
   if (hasAttachments) {
     const std::string textPartHeader =
         "Content-Type: text/plain; charset=\"ISO-2022-JP\"\r\n"
         "Content-Transfer-Encoding: 7bit\r\n";
-    if (SmtpPartHeadSend(textPartHeader) != 0) {
-      SmtpEndData();
-      return 8;
-    }
+    if (SmtpPartHeadSend(textPartHeader) != 0) return abandon(8);
     progress.attachmentIndex = 0;
-    if (SmtpBodySend() != 0) {
-      SmtpEndData();
-      return 9;
-    }
+    if (SmtpBodySend() != 0) return abandon(9);
     progress.stage[5] = 1;
 
     for (int i = 0; i < count; ++i) {
       const std::string header = AttachHeaderGet(i, attachmentList);
-      if (header.empty()) continue;
-      tool.Wait(100);
-      if (SmtpPartHeadSend(header) != 0) {
-        SmtpEndData();
-        return 20;
+      if (header.empty()) {
+        transcript += Sjis("  添付[") + std::to_string(i + 1) + Sjis("]を開けません: ") +
+                      Utf8ToSjis(tool.ZenGetLine(attachmentList, i)) + "\r\n";
+        return abandon(20);
       }
+      tool.Wait(100);
+      if (SmtpPartHeadSend(header) != 0) return abandon(20);
       progress.stage[7] = 0;
       progress.stage[6] = 1;
       progress.attachmentIndex = i + 1;
-      if (SmtpAttachSend(i, attachmentList) != 0) {
-        SmtpEndData();
-        return 21;
-      }
+      if (SmtpAttachSend(i, attachmentList) != 0) return abandon(21);
       progress.stage[7] = 1;
     }
 
     progress.stage[8] = 1;
     tool.Wait(100);
-    if (SmtpLastBoundarySend() != 0) {
-      SmtpEndData();
-      return 22;
-    }
+    if (SmtpLastBoundarySend() != 0) return abandon(22);
   } else {
     progress.attachmentIndex = 0;
-    if (SmtpBodySend() != 0) {
-      SmtpEndData();
-      return 10;
-    }
+    if (SmtpBodySend() != 0) return abandon(10);
     progress.stage[5] = 1;
   }
 

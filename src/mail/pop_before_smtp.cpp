@@ -2,6 +2,7 @@
 // their POP3 server a little earlier. Log in, ask STAT, log out; no mail is
 // read. Commands end in CR LF (RFC 1939 3). The password goes in clear
 // text: there is no APOP and no TLS.
+#include "core/encoding.h"
 #include "core/zentool.h"
 #include "mail/mail_connection.h"
 
@@ -9,6 +10,18 @@ namespace velkaro {
 
 int MailConnection::PopLogin() {
   if (popOpen == 1) return 100;
+  // User and password go into a command line verbatim; a line end in a
+  // hand-edited settings file would send the rest as commands of its own.
+  // Refused before connecting, with the code of the step that would carry
+  // the text.
+  if (!FitsOnCommandLine(FieldText(server.popUser))) {
+    transcript += Sjis("  POP3ユーザー名に使えない文字(改行など)があります。\r\n");
+    return 11;
+  }
+  if (!FitsOnCommandLine(FieldText(server.popPassword))) {
+    transcript += Sjis("  POP3パスワードに使えない文字(改行など)があります。\r\n");
+    return 21;
+  }
   const int opened = OpenSocket(popSocket, FieldText(server.popServer), server.popPort);
   if (opened != 0) return opened;
 

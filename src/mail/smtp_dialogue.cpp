@@ -57,12 +57,21 @@ int MailConnection::SmtpSendEnvelope() {
   return 0;
 }
 
-// Also used after a failure inside the content, to get the server out of
-// the data state, so it does not look at `smtpOpen`. Without any socket the
-// terminator cannot be sent at all.
+// Only for content sent in full: the terminator asks the server to deliver
+// what it got. Without any socket it cannot be sent at all.
 int MailConnection::SmtpEndData() {
   if (!smtpSocket) return 1;
   return Command(*smtpSocket, "\r\n.\r\n", "250", {1, 3, 2}, ReplyKind::Smtp);
+}
+
+// A content that failed half-way (or was stopped) must not be ended with
+// the terminator, which would have the server deliver the truncated mail.
+// Dropping the connection before the end of data makes the server discard
+// the transaction (RFC 5321 3.8, 4.1.1.4). No QUIT: the server would read it
+// as one more line of the mail.
+void MailConnection::SmtpAbandon() {
+  CloseSocket(smtpSocket);
+  smtpOpen = 0;
 }
 
 // Servers may do their delivery work before answering QUIT, hence the long

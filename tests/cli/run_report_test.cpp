@@ -26,10 +26,10 @@ const ReportCase kReports[] = {
     {106, 2, 3,
      "mail 2 of 3 failed: the server refused the envelope (MAIL FROM, RCPT TO or DATA); 1 mail "
      "was sent before it"},
-    // The data phase was under way: the receiver may keep a truncated mail.
+    // The data phase was under way: the connection was dropped before its end.
     {121, 3, 3,
-     "mail 3 of 3 failed: an attachment could not be sent (the server may still deliver it cut "
-     "short); 2 mails were sent before it"},
+     "mail 3 of 3 failed: an attachment could not be sent (the connection was dropped, so the "
+     "server discards it); 2 mails were sent before it"},
     {111, 1, 1,
      "mail 1 of 1 failed: the server did not accept the end of the mail; no mail was sent before "
      "it"},

@@ -95,6 +95,11 @@ TEST(Encoding, MarksAndCountsWhatShiftJisCannotHold) {
       {"\xEF\xBB\xBF" "abc", "abc", 0},            // byte-order mark dropped
       {"x\xFFy", "x\x81\xACy", 1},              // invalid UTF-8 byte
       {"x\xE6\xBC", "x\x81\xAC", 1},            // truncated sequence at the end
+      // A broken sequence is only its lead and continuation bytes: the
+      // line end or letter after it is kept.
+      {"x\xE3\r\ny", "x\x81\xAC\r\ny", 1},
+      {"\xE6\xBC" "a\n", "\x81\xAC" "a\n", 1},
+      {"\xF0\x9F\n\xC3", "\x81\xAC\n\x81\xAC", 2},
       {"〜−", "\x81\x60\x81\x7C", 0},          // JIS-style forms of ～ and －
   };
   for (const auto& c : cases) {

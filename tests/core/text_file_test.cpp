@@ -60,6 +60,7 @@ TEST(DecodeText, FindsEncodingAndLineEndsAndConverts) {
       {"surrogate is not UTF-8", "\xED\xA0\x80", kSjis, kMixed, "\xED\xA0\x80", 0},
       {"truncated UTF-8 is not UTF-8", "\xE3\x81", kSjis, kMixed, "\xE3\x81", 0},
       {"invalid bytes after a BOM", "\xEF\xBB\xBF\xFF\n", kBom, kLf, "\x81\xAC\r\n", 1},
+      {"broken sequence before a line end", "\xEF\xBB\xBF\xEF\n", kBom, kLf, "\x81\xAC\r\n", 1},
   };
   for (const auto& c : cases) {
     const TextFileContent content = DecodeText(c.bytes);

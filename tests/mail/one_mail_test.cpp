@@ -252,12 +252,17 @@ class OneMailCodes : public OneMailTest {
     if (row.code >= 1 && row.code <= 5) {
       EXPECT_EQ(received, "");
     }
-    // From the header block on, the data phase is always ended.
-    const bool inData = row.code == 0 || row.code >= 7;
+    // Only a mail sent in full is ended; one that failed inside its content
+    // is left unended on a dropped connection, so the server discards it.
+    const bool sentInFull = row.code == 0 || row.code == 11;
+    const bool dropped = (row.code >= 7 && row.code <= 10) || (row.code >= 20 && row.code <= 22);
     const bool ended =
         received.size() >= kEndData.size() &&
         received.compare(received.size() - kEndData.size(), kEndData.size(), kEndData) == 0;
-    EXPECT_EQ(ended, inData);
+    EXPECT_EQ(ended, sentInFull);
+    EXPECT_EQ(server.ClientClosed(), dropped);
+    EXPECT_EQ(connection.smtpOpen, dropped || row.code == 1 ? 0 : 1);
+    EXPECT_EQ(connection.smtpSocket == nullptr, dropped);
     const std::string& transcript = connection.transcript;
     EXPECT_EQ(transcript.rfind(Sjis("★To "), 0), 0u);
     ASSERT_GE(transcript.size(), row.transcriptEnd.size());
@@ -272,6 +277,8 @@ TEST_F(OneMailCodes, EveryStepReportsItsCode) {
   const std::string lastBase64 =
       Sjis("・・・SmtpStringSend2: ストリングサイズ:4 ループ回数:1 送信サイズ:6\r\n");
   const std::string endOfBlock = "X-Mailer: Velkaro\r\n\r\n\r\n";
+  const std::string dropped =
+      Sjis("  送信を中断したため、SMTP接続を切断しました(このメールは配信されません)。\r\n");
   const auto none = [](RowContext&) {};
   const auto attachments = [](RowContext& c) {
     c.record.attachmentList = c.files.textFile + "\r\n" + c.files.photo + "\r\n";
@@ -291,7 +298,6 @@ TEST_F(OneMailCodes, EveryStepReportsItsCode) {
       Envelope(s);
       if (!through.empty()) s.ExpectThrough(through);
       s.AcceptOnly(0);
-      AcceptData(s);
     };
   };
   const CodeRow rows[] = {
@@ -346,31 +352,32 @@ TEST_F(OneMailCodes, EveryStepReportsItsCode) {
       {"MAIL FROM rejected", none,
        [](ScriptedServer& s) { s.Expect(kMailFrom).Send("550 5.7.1 relaying denied\r\n"); }, 6,
        "110000000", bodySize},
-      {"header block not sent", none, refuseAfter(""), 7, "111000000", bodySize},
-      {"text part header not sent", attachments, refuseAfter(endOfBlock), 8, "111100000", ""},
+      {"header block not sent", none, refuseAfter(""), 7, "111000000", bodySize + dropped},
+      {"text part header not sent", attachments, refuseAfter(endOfBlock), 8, "111100000", dropped},
       {"body not sent (multipart)", attachments,
-       refuseAfter("Content-Transfer-Encoding: 7bit\r\n\r\n"), 9, "111110000", ""},
-      {"body not sent (single part)", none, refuseAfter(endOfBlock), 10, "111110000", ""},
+       refuseAfter("Content-Transfer-Encoding: 7bit\r\n\r\n"), 9, "111110000", dropped},
+      {"body not sent (single part)", none, refuseAfter(endOfBlock), 10, "111110000", dropped},
       {"end of data rejected", none,
        [](ScriptedServer& s) {
          Envelope(s);
          s.ExpectThrough(kEndData).Send("554 5.6.0 rejected\r\n");
        },
        11, "111111000", ""},
-      {"first attachment header not sent", attachments, refuseAfter(kJisBody), 20, "111111000", ""},
+      {"first attachment header not sent", attachments, refuseAfter(kJisBody), 20, "111111000",
+       dropped},
       {"second attachment header not sent", attachments, refuseAfter("MA==\r\n"), 20, "111111110",
-       ""},
+       dropped},
       {"attachment content not sent", attachments,
-       refuseAfter("Content-Transfer-Encoding: base64\r\n\r\n\r\n"), 21, "111111100", ""},
+       refuseAfter("Content-Transfer-Encoding: base64\r\n\r\n\r\n"), 21, "111111100", dropped},
       {"closing boundary not sent", attachments, refuseAfter("/9j/\r\n"), 22, "111111111",
-       lastBase64},
+       lastBase64 + dropped},
   };
   for (const CodeRow& row : rows) Run(row);
 }
 
 // --- stop, transparency, POP, stages ---
 
-TEST_F(OneMailTest, StopDuringTheBodyEndsTheDataAndFailsTheMail) {
+TEST_F(OneMailTest, StopDuringTheBodyDropsTheConnectionAndFailsTheMail) {
   struct Row {
     bool attachments;
     int code;
@@ -379,7 +386,6 @@ TEST_F(OneMailTest, StopDuringTheBodyEndsTheDataAndFailsTheMail) {
     SCOPED_TRACE(row.attachments ? "multipart" : "single part");
     ScriptedServer server;
     Envelope(server);
-    AcceptData(server);
     MailConnection connection;
     SetFieldText(connection.server.senderName, Sjis("営業部"));
     SetFieldText(connection.server.senderAddress, "sales@example.jp");
@@ -401,14 +407,18 @@ TEST_F(OneMailTest, StopDuringTheBodyEndsTheDataAndFailsTheMail) {
     EXPECT_EQ(connection.SendOneMail(record), row.code);
 
     const std::string& received = server.Received();
-    // The piece in flight when the stop came still went out, then the end
-    // of data; nothing of the attachments.
-    const std::string tail = std::string(128, 'x') + kEndData;
+    // The piece in flight when the stop came still went out; then the
+    // connection was dropped without the end of data, so the server throws
+    // the mail away. Nothing of the attachments.
+    const std::string tail = std::string(128, 'x');
     ASSERT_GE(received.size(), tail.size());
     EXPECT_EQ(received.substr(received.size() - tail.size()), tail);
     EXPECT_EQ(Count(received, std::string(129, 'x')), 0u);
     EXPECT_EQ(Count(received, "base64"), 0u);
+    EXPECT_EQ(Count(received, kEndData), 0u);
     EXPECT_TRUE(server.Finished());
+    EXPECT_TRUE(server.ClientClosed());
+    EXPECT_EQ(connection.smtpOpen, 0);
     EXPECT_EQ(connection.speed, 9);
     EXPECT_NE(connection.transcript.find(Sjis("・・・SmtpStringSend2: 強制終了!\r\n")),
               std::string::npos);

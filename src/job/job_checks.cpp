@@ -1,0 +1,117 @@
+// The checks a send run makes before it connects. Whatever would make the
+// transport refuse a mail for sure is found here, so that a run never
+// stops half-way through its recipients for a fault that was there from
+// the start, and no byte of a bad address ever reaches the server.
+#include <string>
+
+#include "core/encoding.h"
+#include "core/zentool.h"
+#include "job/send_job.h"
+#include "mail/mime_text.h"
+
+namespace velkaro {
+namespace {
+
+// A message box with thousands of lines helps nobody: the first few bad
+// recipients are named, the rest counted.
+constexpr int kNamedRecipients = 10;
+// Values are shown cut to this many bytes (a 1 MB "address" must not
+// become a 1 MB message).
+constexpr std::size_t kShownBytes = 64;
+
+// A value as one line of the message: control bytes (line ends above all)
+// and lone lead bytes become "?", and a long value is cut between
+// characters and marked "…".
+std::string Shown(const std::string& sjis) {
+  std::string out;
+  for (std::size_t i = 0; i < sjis.size();) {
+    const auto b = static_cast<unsigned char>(sjis[i]);
+    const bool pair = Zentool::ZenIsSjisLead(b) && i + 1 < sjis.size() &&
+                      static_cast<unsigned char>(sjis[i + 1]) >= 0x40;
+    const std::size_t step = pair ? 2 : 1;
+    if (out.size() + step > kShownBytes) return out + Sjis("…");
+    if (pair) {
+      out.append(sjis, i, 2);
+    } else {
+      // A lead byte without its trail would swallow the byte after it.
+      const bool broken = b < 0x20 || b == 0x7F || Zentool::ZenIsSjisLead(b);
+      out += broken ? '?' : sjis[i];
+    }
+    i += step;
+  }
+  return out;
+}
+
+// The problem of the recipient address of line `number` (1-based), or
+// empty. An empty address cannot be sent to either.
+std::string RecipientProblem(int number, const std::string& name, const std::string& address) {
+  const std::string who = Sjis("送信先( ") + std::to_string(number) + Sjis("件目 ") + Shown(name);
+  if (address.empty()) return who + Sjis(" )のメールアドレスがありません。\r\n");
+  switch (mime::CheckAddress(address)) {
+    case mime::AddressFault::Unclean:
+      return who + "<" + Shown(address) + Sjis("> )のメールアドレスに使えない文字があります。\r\n");
+    case mime::AddressFault::TooLong:
+      return who + Sjis(" )のメールアドレスが長すぎます( ") + std::to_string(address.size()) +
+             Sjis(" バイト)。\r\n");
+    case mime::AddressFault::None: break;
+  }
+  return {};
+}
+
+std::string SenderProblem(const std::string& address) {
+  switch (mime::CheckAddress(address)) {
+    case mime::AddressFault::Unclean:
+      return Sjis("差出人のメールアドレス( ") + Shown(address) +
+             Sjis(" )に使えない文字があります。\r\n");
+    case mime::AddressFault::TooLong:
+      return Sjis("差出人のメールアドレスが長すぎます( ") + std::to_string(address.size()) +
+             Sjis(" バイト)。\r\n");
+    case mime::AddressFault::None: break;
+  }
+  return {};
+}
+
+// One line per bad recipient address, in recipient order. The lines are
+// walked once: a run may have many thousands of recipients.
+std::string RecipientProblems(const std::string& recipientLines) {
+  Zentool z;
+  std::string named;
+  int bad = 0;
+  int number = 0;
+  for (std::size_t start = 0, end = recipientLines.find("\r\n"); end != std::string::npos;
+       start = end + 2, end = recipientLines.find("\r\n", start)) {
+    ++number;
+    // The line with its CR LF, exactly as the run splits it into fields.
+    const std::string line = recipientLines.substr(start, end + 2 - start);
+    const std::string problem =
+        RecipientProblem(number, z.ZenGetTabItem(line, 2), z.ZenGetTabItem(line, 3));
+    if (problem.empty()) continue;
+    if (++bad <= kNamedRecipients) named += problem;
+  }
+  if (bad > kNamedRecipients) {
+    named += Sjis("ほかに ") + std::to_string(bad - kNamedRecipients) +
+             Sjis("件の送信先のメールアドレスにも問題があります。\r\n");
+  }
+  return named;
+}
+
+}  // namespace
+
+std::string SendJob::CheckProblems() const {
+  Zentool z;
+  std::string errors;
+  if (z.ZenCountLines(recipientLines) == 0)
+    errors += Sjis("送信先が１件も指定されていません。\r\n");
+  if (bodyText.empty()) errors += Sjis("送信本文がありません。\r\n");
+  for (std::size_t i = 0; i < attachments.size(); ++i) {
+    if (z.ZenGetFileSize(AttachmentPath(i)) < 1) {
+      errors +=
+          Sjis("添付ファイル( ") + Utf8ToSjis(attachments[i].name) + Sjis(" )を開けません。\r\n");
+    }
+  }
+  errors += SenderProblem(FieldText(settings_.record.server.senderAddress));
+  errors += RecipientProblems(recipientLines);
+  return errors;
+}
+
+}  // namespace velkaro
