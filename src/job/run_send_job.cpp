@@ -107,6 +107,10 @@ int SendJob::SendToRecipients(RunState& run, int count) {
   return mail.SmtpQuit() != 0 ? 20 : 0;
 }
 
+// A failed run whose SMTP connection is still open ends it with QUIT; 90
+// when that QUIT fails too. A connection left out of step (a command sent in
+// part, a server that hung up or fell silent) was already dropped by the
+// dialogue, so the run keeps the failing step's code rather than the QUIT's.
 int SendJob::FinishRun(RunState& run, int result, int count) {
   Zentool z;
   MailConnection& mail = *run.connection;

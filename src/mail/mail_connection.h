@@ -22,11 +22,11 @@ namespace velkaro {
 
 // What the main form shows while a mail is sent; copied as a whole.
 struct ProgressRecord {
-  std::int32_t sendingData = 0;      // 1 while a text is being transmitted
-  std::int32_t attachmentIndex = 0;  // 0 body, n (1-based) attachment n
-  std::int32_t dataSize = 0;         // bytes of the text being transmitted
-  std::int32_t dataSent = 0;         // bytes of it handed over so far
-  std::int32_t popDone = 0;          // POP before SMTP succeeded for this mail
+  std::int32_t sendingData = 0;          // 1 while a text is being transmitted
+  std::int32_t attachmentIndex = 0;      // 0 body, n (1-based) attachment n
+  std::int32_t dataSize = 0;             // bytes of the text being transmitted
+  std::int32_t dataSent = 0;             // bytes of it handed over so far
+  std::int32_t popDone = 0;              // POP before SMTP succeeded for this mail
   std::array<std::int32_t, 20> stage{};  // stages 0..8 are used
 };
 static_assert(sizeof(ProgressRecord) == 25 * 4);
@@ -92,8 +92,9 @@ class MailConnection {
   int SmtpSendEnvelope();
   int SmtpEndData();
   int SmtpQuit();
-  // Hangs up without a word, in the middle of a mail's data: the server
-  // then discards the transaction instead of delivering a mail cut short.
+  // Hangs up without a word: in the middle of a mail's data, so that the
+  // server discards the transaction instead of delivering a mail cut short,
+  // and after a command that left the dialogue out of step.
   void SmtpAbandon();
 
   // --- POP before SMTP ---
@@ -148,9 +149,17 @@ class MailConnection {
   // `expected`. 0, or the matching code of `codes`. `minimumReply` is the
   // reply length below which there is "no reply" (3 for SMTP; POP3's USER
   // and PASS take any positive count to the "+OK" test).
-  int Command(StreamSocket& socket, const std::string& line, const char* expected,
-              StepCodes codes, ReplyKind kind, int minimumReply = 3,
-              int patience = kPatience);
+  int Command(StreamSocket& socket, const std::string& line, const char* expected, StepCodes codes,
+              ReplyKind kind, int minimumReply = 3, int patience = kPatience);
+  // True when `code`, returned by Command with `codes`, means the command
+  // went out in part or got no reply: the server may be holding half a line
+  // or may still answer it, so nothing more can be said on the connection.
+  // A wrong reply leaves it in step.
+  static bool OutOfStep(int code, const StepCodes& codes) {
+    return code != 0 && (code == codes.shortSend || code == codes.noReply);
+  }
+  // Closes the POP3 connection without QUIT, for one that is out of step.
+  void PopAbandon();
   // True when the socket took the whole text in one send call.
   static bool SendAll(StreamSocket& socket, const std::string& text);
   // False when a text contains CR, LF or NUL: sent inside a command line it

@@ -24,8 +24,10 @@
 // The stop request fails the body or attachment being sent (9, 10, 21).
 // For codes 7 to 10 and 20 to 22 the content went out incomplete: the data
 // is not ended, the SMTP connection is dropped instead (smtpOpen 0), so the
-// server discards the mail rather than delivering it cut short. For code 11
-// the connection stays open.
+// server discards the mail rather than delivering it cut short. For codes 6
+// and 11 the connection stays open when the server refused the command, and
+// is dropped when the command went out in part or got no reply, as it is
+// then out of step and cannot take QUIT.
 #include <cstdint>
 #include <string>
 

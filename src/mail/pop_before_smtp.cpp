@@ -2,6 +2,13 @@
 // their POP3 server a little earlier. Log in, ask STAT, log out; no mail is
 // read. Commands end in CR LF (RFC 1939 3). The password goes in clear
 // text: there is no APOP and no TLS.
+//
+// QUIT is only sent while the dialogue is in step. After a command that went
+// out in part, "QUIT\r\n" would complete the half line ("USEQUIT"), and
+// after a time-out a late answer to the earlier command would be read as
+// QUIT's. Such a connection is closed without a word; the server then ends
+// the session without entering the UPDATE state (RFC 1939 6), which changes
+// nothing here as no message was marked.
 #include "core/encoding.h"
 #include "core/zentool.h"
 #include "mail/mail_connection.h"
@@ -46,7 +53,11 @@ int MailConnection::PopLogin() {
     // fails it as a wrong reply rather than as a missing one.
     const int code = Command(*popSocket, step.line, "+OK", step.codes, ReplyKind::Pop3, 1);
     if (code != 0) {
-      PopQuit();
+      if (OutOfStep(code, step.codes)) {
+        PopAbandon();
+      } else {
+        PopQuit();
+      }
       return code;
     }
   }
@@ -62,9 +73,15 @@ int MailConnection::PopQuit() {
   return code;
 }
 
+void MailConnection::PopAbandon() {
+  CloseSocket(popSocket);
+  popOpen = 0;
+}
+
 // Whatever happens, the POP3 connection is closed afterwards, so the mail
 // transaction can count on `popOpen` being 0. A failed logout is reported in
-// place of the STAT result.
+// place of the STAT result; a STAT sent in part or unanswered gets no
+// logout and keeps its own code.
 int MailConnection::PopBeforeSmtp() {
   if (popOpen == 1) return 100;
   if (PopLogin() != 0) {
@@ -72,7 +89,12 @@ int MailConnection::PopBeforeSmtp() {
     return 1;
   }
   Zentool().Wait(10);
-  int code = Command(*popSocket, "STAT\r\n", "+OK", {10, 11, 12}, ReplyKind::Pop3);
+  const StepCodes codes{10, 11, 12};
+  int code = Command(*popSocket, "STAT\r\n", "+OK", codes, ReplyKind::Pop3);
+  if (OutOfStep(code, codes)) {
+    PopAbandon();
+    return code;
+  }
   Zentool().Wait(50);
   if (PopQuit() != 0) code = 2;
   return code;

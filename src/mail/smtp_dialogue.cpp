@@ -4,6 +4,15 @@
 // Every command ends in CR LF: RFC 5321 2.3.8 forbids a bare LF, and strict
 // servers (Postfix's smtp-sink among them) never answer a command ended by
 // one.
+//
+// QUIT (RFC 5321 4.1.1.10) is only sent while the dialogue is in step, that
+// is after every command got its whole line out and a reply back. A command
+// that went out in part leaves half a line in the server's buffer, and
+// "QUIT\r\n" would only complete it ("MAIL FRQUIT"); after a time-out the
+// server may still answer the earlier command, and that late reply would be
+// read as the answer to QUIT. Such a connection is dropped instead: the
+// server discards an open transaction when the connection goes (RFC 5321
+// 3.8), just as QUIT would have.
 #include <array>
 
 #include "core/zentool.h"
@@ -26,17 +35,25 @@ int MailConnection::SmtpOpen() {
   smtpOpen = 1;
 
   Zentool().Wait(50);
-  // No HELO fallback: a server that refuses EHLO ends the run.
-  const int ehlo = Command(*smtpSocket, "EHLO localhost\r\n", "250", {10, 11, 12}, ReplyKind::Smtp);
+  // No HELO fallback: a server that refuses EHLO ends the run, with QUIT
+  // when it said so and without when the dialogue is out of step.
+  const StepCodes codes{10, 11, 12};
+  const int ehlo = Command(*smtpSocket, "EHLO localhost\r\n", "250", codes, ReplyKind::Smtp);
   if (ehlo != 0) {
-    SmtpQuit();
+    if (OutOfStep(ehlo, codes)) {
+      SmtpAbandon();
+    } else {
+      SmtpQuit();
+    }
     return ehlo;
   }
   return 0;
 }
 
-// A failure half-way leaves the transaction open without RSET; the driver
-// ends the run with QUIT, which discards it (RFC 5321 4.1.1.10).
+// A command the server refuses leaves the transaction open without RSET;
+// the driver ends the run with QUIT, which discards it (RFC 5321 4.1.1.10).
+// A command sent in part or left unanswered drops the connection here, so
+// the driver finds it closed and sends nothing more.
 int MailConnection::SmtpSendEnvelope() {
   if (smtpOpen == 0) return 100;
   struct Step {
@@ -52,23 +69,33 @@ int MailConnection::SmtpSendEnvelope() {
   for (const Step& step : steps) {
     Zentool().Wait(50);
     const int code = Command(*smtpSocket, step.line, step.expected, step.codes, ReplyKind::Smtp);
-    if (code != 0) return code;
+    if (code != 0) {
+      if (OutOfStep(code, step.codes)) SmtpAbandon();
+      return code;
+    }
   }
   return 0;
 }
 
 // Only for content sent in full: the terminator asks the server to deliver
-// what it got. Without any socket it cannot be sent at all.
+// what it got. Without any socket it cannot be sent at all. A refusal
+// leaves the connection open for QUIT. A terminator sent in part, or one
+// left unanswered, drops it: QUIT after part of the terminator would be
+// read as mail content, and an unanswered one may yet be answered.
 int MailConnection::SmtpEndData() {
   if (!smtpSocket) return 1;
-  return Command(*smtpSocket, "\r\n.\r\n", "250", {1, 3, 2}, ReplyKind::Smtp);
+  const StepCodes codes{1, 3, 2};
+  const int code = Command(*smtpSocket, "\r\n.\r\n", "250", codes, ReplyKind::Smtp);
+  if (OutOfStep(code, codes)) SmtpAbandon();
+  return code;
 }
 
 // A content that failed half-way (or was stopped) must not be ended with
 // the terminator, which would have the server deliver the truncated mail.
 // Dropping the connection before the end of data makes the server discard
 // the transaction (RFC 5321 3.8, 4.1.1.4). No QUIT: the server would read it
-// as one more line of the mail.
+// as one more line of the mail. The same for a dialogue out of step (see
+// the top of this file).
 void MailConnection::SmtpAbandon() {
   CloseSocket(smtpSocket);
   smtpOpen = 0;

@@ -2,7 +2,9 @@
 // past the reply time-out, or take only part of a send, at every step of
 // both dialogues. Every run must end with its result code in the status
 // line and the send log, leave no connection open and no timer running,
-// and the same job must send normally afterwards.
+// and the same job must send normally afterwards. A connection whose
+// command went out in part or got no reply is out of step: not a byte
+// follows that command on it, not even QUIT.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -26,22 +28,19 @@ using testing::WriteBytes;
 // step the send begins (empty for a later send of the same step).
 struct Turn {
   std::string step;
-  std::string client;        // what the client sends; empty: nothing (a greeting)
-  std::string reply;         // the server's answer; empty: none (mail content)
-  bool exact = false;        // the client must send exactly `client`, else anything through it
-  bool paced = false;        // the paced sender, which sends the rest of a partial send
-  std::string afterPartial;  // the answer to the line a partial send leaves for the next one
+  std::string client;  // what the client sends; empty: nothing (a greeting)
+  std::string reply;   // the server's answer; empty: none (mail content)
+  bool exact = false;  // the client must send exactly `client`, else anything through it
+  bool paced = false;  // the paced sender, which sends the rest of a partial send
 };
 
 const char kBoundaryLine[] = "MULTIPART_MIXED_\r\n";
-const char kSyntaxError[] = "500 5.5.2 syntax error\r\n";
 
-Turn Command(std::string step, std::string line, std::string reply,
-             std::string afterPartial = kSyntaxError) {
-  return {std::move(step), std::move(line), std::move(reply), true, false, std::move(afterPartial)};
+Turn Command(std::string step, std::string line, std::string reply) {
+  return {std::move(step), std::move(line), std::move(reply), true, false};
 }
 Turn Content(std::string step, std::string through, bool paced = false) {
-  return {std::move(step), std::move(through), "", false, paced, ""};
+  return {std::move(step), std::move(through), "", false, paced};
 }
 
 // The lines of an attachment's part header, each sent on its own.
@@ -56,7 +55,7 @@ void AddPartHeader(std::vector<Turn>& turns, const std::string& step, const std:
 // Greeting, EHLO, and when `withMail` one mail with two attachments, then
 // QUIT. Markers are texts each send contains, found in order.
 std::vector<Turn> SmtpDialogue(bool withMail) {
-  std::vector<Turn> turns = {{"greeting", "", "220 ready\r\n", false, false, ""},
+  std::vector<Turn> turns = {{"greeting", "", "220 ready\r\n", false, false},
                              Command("EHLO", "EHLO localhost\r\n", "250 ok\r\n")};
   if (withMail) {
     turns.push_back(Command("MAIL", "MAIL FROM: <from@example.jp>\r\n", "250 ok\r\n"));
@@ -78,21 +77,18 @@ std::vector<Turn> SmtpDialogue(bool withMail) {
     AddPartHeader(turns, "attachment 2 part header", "png;\r\n");
     turns.push_back(Content("attachment 2 content", "iVBO\r\n", true));
     turns.push_back(Content("closing boundary", "MULTIPART_MIXED_--\r\n"));
-    // A server in the data state takes whatever follows a partial end as
-    // more data and says nothing.
-    turns.push_back({"end of data", "\r\n.\r\n", "250 queued\r\n", false, false, ""});
+    turns.push_back({"end of data", "\r\n.\r\n", "250 queued\r\n", false, false});
   }
-  // Nothing follows a QUIT sent in part: the client hangs up.
-  turns.push_back(Command("QUIT", "QUIT\r\n", "221 bye\r\n", ""));
+  turns.push_back(Command("QUIT", "QUIT\r\n", "221 bye\r\n"));
   return turns;
 }
 
 std::vector<Turn> PopDialogue() {
-  return {{"POP greeting", "", "+OK ready\r\n", false, false, ""},
-          Command("USER", "USER user\r\n", "+OK\r\n", "-ERR\r\n"),
-          Command("PASS", "PASS secret\r\n", "+OK\r\n", "-ERR\r\n"),
-          Command("STAT", "STAT\r\n", "+OK 0 0\r\n", "-ERR\r\n"),
-          Command("POP QUIT", "QUIT\r\n", "+OK bye\r\n", "")};
+  return {{"POP greeting", "", "+OK ready\r\n", false, false},
+          Command("USER", "USER user\r\n", "+OK\r\n"),
+          Command("PASS", "PASS secret\r\n", "+OK\r\n"),
+          Command("STAT", "STAT\r\n", "+OK 0 0\r\n"),
+          Command("POP QUIT", "QUIT\r\n", "+OK bye\r\n")};
 }
 
 enum class Fault { None, Disconnect, Stall, Partial };
@@ -107,12 +103,16 @@ const char* FaultName(Fault fault) {
 }
 
 // Scripts `server` for `turns` with `fault` at the first send of `step`.
-// Returns false when the fault does not apply to that step.
+// Returns false when the fault does not apply to that step. When the fault
+// strikes a command (a send that expects a reply), `last` gets the bytes of
+// it that reach the server: nothing may follow them. The script ends there,
+// so anything more would show in what the server received.
 bool Script(ScriptedServer& server, const std::vector<Turn>& turns, Fault fault,
-            const std::string& step) {
+            const std::string& step, std::string* last = nullptr) {
   bool applied = fault == Fault::None;
   for (const Turn& turn : turns) {
     const bool here = !applied && turn.step == step;
+    const bool command = !turn.client.empty() && !turn.reply.empty();
     if (here) {
       applied = true;
       if (fault == Fault::Disconnect && turn.reply.empty()) {
@@ -123,7 +123,7 @@ bool Script(ScriptedServer& server, const std::vector<Turn>& turns, Fault fault,
         if (turn.client.empty()) return false;
         server.AcceptOnly(3);
         if (!turn.paced) {
-          if (!turn.afterPartial.empty()) server.ExpectThrough("\r\n").Send(turn.afterPartial);
+          if (command && last != nullptr) *last = turn.client.substr(0, 3);
           return true;
         }
       }
@@ -136,14 +136,20 @@ bool Script(ScriptedServer& server, const std::vector<Turn>& turns, Fault fault,
         server.ExpectThrough(turn.client);
       }
     }
-    if (here && fault == Fault::Disconnect) {
-      server.Close();  // the command arrived; no answer comes
+    if (here && (fault == Fault::Disconnect || fault == Fault::Stall)) {
+      // The command arrived; no answer comes.
+      if (fault == Fault::Disconnect) server.Close();
+      if (last != nullptr) *last = turn.client;
       return true;
     }
-    if (here && fault == Fault::Stall) return true;
     if (!turn.reply.empty()) server.Send(turn.reply);
   }
   return applied;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 struct FaultRow {
@@ -234,8 +240,9 @@ class SendRunFaultTest : public testing::PlatformTest {
     auto row = NewRow();
     ScriptedServer smtp, pop;
     const bool pop3 = IsPopStep(fault.step);
-    ASSERT_TRUE(pop3 ? Script(pop, PopDialogue(), fault.fault, fault.step)
-                     : Script(smtp, SmtpDialogue(true), fault.fault, fault.step));
+    std::string last;
+    ASSERT_TRUE(pop3 ? Script(pop, PopDialogue(), fault.fault, fault.step, &last)
+                     : Script(smtp, SmtpDialogue(true), fault.fault, fault.step, &last));
     if (pop3) {
       Script(smtp, SmtpDialogue(false), Fault::None, "");
     } else {
@@ -251,6 +258,10 @@ class SendRunFaultTest : public testing::PlatformTest {
       EXPECT_TRUE(pop.Finished()) << pop.Mismatch();
     }
     ExpectRunEnded(*row, fault.code, smtp, pop);
+    // Nothing after the command that failed: no QUIT glued to a half line,
+    // none whose answer could be the late reply to the command.
+    const ScriptedServer& faulty = pop3 ? pop : smtp;
+    EXPECT_TRUE(EndsWith(faulty.Received(), last)) << testing::Hex(faulty.Received());
     // A mail that failed inside its content is never ended, and the
     // dropped connection gets no QUIT: the server discards what it got.
     const int step = fault.code - 100;
@@ -262,19 +273,19 @@ class SendRunFaultTest : public testing::PlatformTest {
   }
 };
 
-// SMTP: 10 when the connection cannot be opened, 100 + the mail's code,
-// 90 when a failed run's QUIT fails too (a server that hung up or fell
-// silent, or one given a QUIT glued to a command sent in part), 20 when
-// only the final QUIT fails. A partial send of the body or an attachment
-// is sent in full by the paced sender.
+// SMTP: 10 when the connection cannot be opened, 100 + the mail's code
+// (106 for the envelope, 111 for the end of data: the connection is
+// dropped, so no QUIT can fail and turn it into 90), 20 when only the
+// final QUIT fails. A partial send of the body or an attachment is sent in
+// full by the paced sender.
 TEST_F(SendRunFaultTest, SmtpFaultsAtEveryStep) {
   using F = Fault;
   const FaultRow rows[] = {
       {F::Disconnect, "greeting", 10},
       {F::Disconnect, "EHLO", 10},
-      {F::Disconnect, "MAIL", 90},
-      {F::Disconnect, "RCPT", 90},
-      {F::Disconnect, "DATA", 90},
+      {F::Disconnect, "MAIL", 106},
+      {F::Disconnect, "RCPT", 106},
+      {F::Disconnect, "DATA", 106},
       {F::Disconnect, "From", 107},
       {F::Disconnect, "To", 107},
       {F::Disconnect, "Subject", 107},
@@ -292,19 +303,19 @@ TEST_F(SendRunFaultTest, SmtpFaultsAtEveryStep) {
       {F::Disconnect, "attachment 2 part header", 120},
       {F::Disconnect, "attachment 2 content", 121},
       {F::Disconnect, "closing boundary", 122},
-      {F::Disconnect, "end of data", 90},
+      {F::Disconnect, "end of data", 111},
       {F::Disconnect, "QUIT", 20},
       {F::Stall, "greeting", 10},
       {F::Stall, "EHLO", 10},
-      {F::Stall, "MAIL", 90},
-      {F::Stall, "RCPT", 90},
-      {F::Stall, "DATA", 90},
-      {F::Stall, "end of data", 90},
+      {F::Stall, "MAIL", 106},
+      {F::Stall, "RCPT", 106},
+      {F::Stall, "DATA", 106},
+      {F::Stall, "end of data", 111},
       {F::Stall, "QUIT", 20},
       {F::Partial, "EHLO", 10},
-      {F::Partial, "MAIL", 90},
-      {F::Partial, "RCPT", 90},
-      {F::Partial, "DATA", 90},
+      {F::Partial, "MAIL", 106},
+      {F::Partial, "RCPT", 106},
+      {F::Partial, "DATA", 106},
       {F::Partial, "From", 107},
       {F::Partial, "To", 107},
       {F::Partial, "Subject", 107},
@@ -322,14 +333,14 @@ TEST_F(SendRunFaultTest, SmtpFaultsAtEveryStep) {
       {F::Partial, "attachment 2 part header", 120},
       {F::Partial, "attachment 2 content", 0},
       {F::Partial, "closing boundary", 122},
-      {F::Partial, "end of data", 90},
+      {F::Partial, "end of data", 111},
       {F::Partial, "QUIT", 20},
   };
   for (const FaultRow& row : rows) Run(row);
 }
 
 // POP before SMTP: any failure of the login, STAT or logout fails the mail
-// with 5; the SMTP connection is still closed with QUIT.
+// with 5; the SMTP connection, still in step, is closed with QUIT.
 TEST_F(SendRunFaultTest, PopFaultsAtEveryStep) {
   using F = Fault;
   const FaultRow rows[] = {

@@ -151,6 +151,54 @@ TEST_F(SendRunTest, ARejectedRecipientEndsTheRunAndQuitIsStillSent) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("Text/text_20261206-093015_2.txt")));
 }
 
+// A refused command leaves the dialogue in step: the run sends QUIT and
+// keeps the refused step's code, unless that QUIT fails too (90). Only a
+// connection out of step is dropped without QUIT (see send_run_fault_test).
+TEST_F(SendRunTest, ARefusalEndsTheRunWithQuitAndNinetyOnlyWhenQuitFails) {
+  struct Row {
+    const char* name;
+    int refusedStep;        // 0 MAIL, 1 RCPT, 2 DATA, 3 end of data
+    const char* refusal;    // the server's answer to that step
+    const char* quitReply;  // nullptr: the server hangs up after the refusal
+    int result;
+  };
+  const Row rows[] = {
+      {"MAIL refused", 0, "550 5.7.1 relaying denied\r\n", "221 bye\r\n", 106},
+      {"RCPT refused", 1, "550 no such user\r\n", "221 bye\r\n", 106},
+      {"DATA answered without go-ahead", 2, "250 ok\r\n", "221 bye\r\n", 106},
+      {"end of data refused", 3, "554 5.6.0 rejected\r\n", "221 bye\r\n", 111},
+      {"RCPT refused, QUIT refused", 1, "550 no such user\r\n", "500 what?\r\n", 90},
+      {"end of data refused, then a hang-up", 3, "421 4.3.0 closing\r\n", nullptr, 90},
+  };
+  AddRecipient("山田", "yamada@example.jp");
+  job->bodyText = S("件名\r\n本文\r\n");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScriptedServer server;
+    network.Add("smtp.test", server);
+    const std::string lines[] = {"MAIL FROM: <from@example.jp>\r\n",
+                                 "RCPT TO: <yamada@example.jp>\r\n", "DATA\r\n"};
+    const char* const accepted[] = {"250 ok\r\n", "250 ok\r\n", "354 go\r\n"};
+    server.Send("220 ready\r\n").Expect("EHLO localhost\r\n").Send("250 ok\r\n");
+    for (int i = 0; i < 3 && i <= row.refusedStep; ++i) {
+      server.Expect(lines[i]).Send(i == row.refusedStep ? row.refusal : accepted[i]);
+    }
+    if (row.refusedStep == 3) server.ExpectThrough("\r\n.\r\n").Send(row.refusal);
+    if (row.quitReply == nullptr) {
+      server.Close();
+    } else {
+      server.Expect("QUIT\r\n").Send(row.quitReply);
+    }
+
+    EXPECT_EQ(job->RunSendJob(), row.result);
+
+    EXPECT_TRUE(server.Mismatch().empty()) << server.Mismatch();
+    EXPECT_TRUE(server.Finished());
+    EXPECT_TRUE(server.ClientClosed());
+    EXPECT_EQ(Statuses().back(), "メール送信でエラー検出 RetCode=" + std::to_string(row.result));
+  }
+}
+
 TEST_F(SendRunTest, ABlankFirstLineIsAnEmptySubject) {
   AddRecipient("山田", "yamada@example.jp");
   job->bodyText = S("   \r\n本文\r\n");

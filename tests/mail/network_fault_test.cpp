@@ -3,8 +3,10 @@
 // it, or an attachment vanishes or reads short once the mail is under way.
 // The bytes on the wire end exactly where the fault struck and are never
 // ended with the end-of-data line: the connection is dropped, so the server
-// discards the mail. Also the POP3 login refusing user names and passwords
-// that would end its command lines.
+// discards the mail. A command of the envelope or the end of data that
+// goes out in part or gets no reply leaves the dialogue out of step: the
+// connection is dropped right after it, without QUIT. Also the POP3 login
+// refusing user names and passwords that would end its command lines.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -211,6 +213,75 @@ TEST_F(NetworkFaultTest, AFaultInsideTheContentLeavesItUnendedOnADroppedConnecti
         ExpectDropped(*mail, server);
       }
     }
+  }
+}
+
+// Half a command line in the server's buffer would swallow a QUIT ("MAIL
+// FRQUIT"); after a hang-up or a time-out a late reply could be read as
+// QUIT's. Not a byte follows the failing command, and the driver finds the
+// connection closed.
+TEST_F(NetworkFaultTest, AFaultAtACommandDropsTheConnectionRightAfterIt) {
+  const std::string lines[] = {"MAIL FROM: <sales@example.jp>\r\n",
+                               "RCPT TO: <yamada@example.com>\r\n", "DATA\r\n", kEndData};
+  const std::string replies[] = {"250 ok\r\n", "250 ok\r\n", "354 go ahead\r\n"};
+  enum class CommandFault { GoneBeforeIt, Partial, HangUp, Stall };
+  struct CommandRow {
+    const char* name;
+    std::size_t step;  // index into `lines`
+    CommandFault fault;
+    int code;
+    std::size_t sentOfLine;  // bytes of the failing line the server got
+  };
+  using F = CommandFault;
+  const CommandRow rows[] = {
+      {"server gone before MAIL", 0, F::GoneBeforeIt, 6, 0},
+      {"MAIL taken in part", 0, F::Partial, 6, 3},
+      {"hang-up after MAIL", 0, F::HangUp, 6, lines[0].size()},
+      {"MAIL unanswered", 0, F::Stall, 6, lines[0].size()},
+      {"RCPT taken in part", 1, F::Partial, 6, 3},
+      {"hang-up after RCPT", 1, F::HangUp, 6, lines[1].size()},
+      {"RCPT unanswered", 1, F::Stall, 6, lines[1].size()},
+      {"DATA taken in part", 2, F::Partial, 6, 3},
+      {"hang-up after DATA", 2, F::HangUp, 6, lines[2].size()},
+      {"DATA unanswered", 2, F::Stall, 6, lines[2].size()},
+      {"server gone before the end of data", 3, F::GoneBeforeIt, 11, 0},
+      {"end of data taken in part", 3, F::Partial, 11, 3},
+      {"hang-up after the end of data", 3, F::HangUp, 11, kEndData.size()},
+      {"end of data unanswered", 3, F::Stall, 11, kEndData.size()},
+  };
+  for (const CommandRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string reference = NextMessageId(Reference());
+    const std::size_t endStart = reference.size() - kEndData.size();
+    ScriptedServer server;
+    std::string before;  // what precedes the failing line on the wire
+    for (std::size_t i = 0; i < row.step && i < 3; ++i) {
+      server.Expect(lines[i]).Send(replies[i]);
+      before += lines[i];
+    }
+    if (row.step == 3) {
+      before = reference.substr(0, endStart);
+      server.Expect(before.substr(kEnvelope.size()));
+    }
+    switch (row.fault) {
+      case F::GoneBeforeIt: server.Close(); break;
+      case F::Partial: server.AcceptOnly(static_cast<int>(row.sentOfLine)); break;
+      case F::HangUp: server.Expect(lines[row.step]).Close(); break;
+      case F::Stall: server.Expect(lines[row.step]); break;
+    }
+    SetClock();
+    const auto mail = Open(server);
+
+    EXPECT_EQ(mail->SendOneMail(Record(BothFiles())), row.code);
+
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_TRUE(server.Finished());
+    EXPECT_TRUE(server.ClientClosed());
+    EXPECT_EQ(mail->smtpOpen, 0);
+    EXPECT_EQ(mail->smtpSocket, nullptr);
+    EXPECT_EQ(mail->SmtpQuit(), 100);
+    EXPECT_EQ(server.Received(), before + lines[row.step].substr(0, row.sentOfLine))
+        << testing::Hex(server.Received());
   }
 }
 

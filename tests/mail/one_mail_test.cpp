@@ -220,6 +220,7 @@ struct CodeRow {
   int code;
   std::string stages;         // stages 0..8 afterwards
   std::string transcriptEnd;  // the transcript ends with this
+  bool outOfStep = false;     // a command went out in part or got no reply
 };
 
 class OneMailCodes : public OneMailTest {
@@ -254,8 +255,10 @@ class OneMailCodes : public OneMailTest {
     }
     // Only a mail sent in full is ended; one that failed inside its content
     // is left unended on a dropped connection, so the server discards it.
+    // A command out of step drops the connection too, as QUIT cannot follow.
     const bool sentInFull = row.code == 0 || row.code == 11;
-    const bool dropped = (row.code >= 7 && row.code <= 10) || (row.code >= 20 && row.code <= 22);
+    const bool dropped =
+        (row.code >= 7 && row.code <= 10) || (row.code >= 20 && row.code <= 22) || row.outOfStep;
     const bool ended =
         received.size() >= kEndData.size() &&
         received.compare(received.size() - kEndData.size(), kEndData.size(), kEndData) == 0;
@@ -352,6 +355,17 @@ TEST_F(OneMailCodes, EveryStepReportsItsCode) {
       {"MAIL FROM rejected", none,
        [](ScriptedServer& s) { s.Expect(kMailFrom).Send("550 5.7.1 relaying denied\r\n"); }, 6,
        "110000000", bodySize},
+      {"MAIL FROM unanswered", none, [](ScriptedServer& s) { s.Expect(kMailFrom); }, 6, "110000000",
+       bodySize, true},
+      {"RCPT TO sent in part", none,
+       [](ScriptedServer& s) { s.Expect(kMailFrom).Send("250 ok\r\n").AcceptOnly(5); }, 6,
+       "110000000", bodySize, true},
+      {"hang-up before the DATA reply", none,
+       [](ScriptedServer& s) {
+         s.Expect(kMailFrom).Send("250 ok\r\n").Expect(kRcptTo).Send("250 ok\r\n");
+         s.Expect(kData).Close();
+       },
+       6, "110000000", bodySize, true},
       {"header block not sent", none, refuseAfter(""), 7, "111000000", bodySize + dropped},
       {"text part header not sent", attachments, refuseAfter(endOfBlock), 8, "111100000", dropped},
       {"body not sent (multipart)", attachments,
@@ -363,6 +377,12 @@ TEST_F(OneMailCodes, EveryStepReportsItsCode) {
          s.ExpectThrough(kEndData).Send("554 5.6.0 rejected\r\n");
        },
        11, "111111000", ""},
+      {"end of data unanswered", none,
+       [](ScriptedServer& s) {
+         Envelope(s);
+         s.ExpectThrough(kEndData);
+       },
+       11, "111111000", "", true},
       {"first attachment header not sent", attachments, refuseAfter(kJisBody), 20, "111111000",
        dropped},
       {"second attachment header not sent", attachments, refuseAfter("MA==\r\n"), 20, "111111110",
