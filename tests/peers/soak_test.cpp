@@ -244,9 +244,13 @@ TEST_F(SoakRun, TenThousandRecipientsOverOneConnection) {
   EXPECT_EQ(f.after.openFds, f.before.openFds);
   EXPECT_EQ(f.fdsAfterJob, f.before.openFds);
   EXPECT_EQ(f.timersAfter, 0u);
+#if !defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer holds freed blocks in quarantine (up to 256 MB) and
+  // hides the heap from mallinfo2; its leak check stands in for the bounds.
   EXPECT_LE(f.RssGrowth(), kGrowthAllowance);
   EXPECT_LE(f.HeapGrowth(), kGrowthAllowance);
   EXPECT_LE(f.HeapGrowth() - static_cast<long>(f.detailsBytes), kHeapLeakAllowance);
+#endif
   EXPECT_EQ(f.archived, f.recipients);
   EXPECT_EQ(f.arrived.files, f.recipients);
   EXPECT_EQ(f.arrived.distinct, f.recipients);
