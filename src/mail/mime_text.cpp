@@ -9,6 +9,8 @@
 namespace velkaro::mime {
 namespace {
 
+constexpr char kEsc = '\x1b';
+
 constexpr char kWordStart[] = "=?ISO-2022-JP?B?";
 constexpr char kWordEnd[] = "?=";
 constexpr char kCrLf[] = "\r\n";
@@ -67,9 +69,19 @@ std::vector<std::string> SplitPayloads(const std::string& sjisText, std::size_t 
   return payloads;
 }
 
-std::string EncodedField(const std::string& prefix, const std::string& sjisText,
+std::string WithoutEscapes(const std::string& sjis) {
+  std::string out;
+  out.reserve(sjis.size());
+  for (const char c : sjis) {
+    if (c != kEsc) out.push_back(c);
+  }
+  return out;
+}
+
+std::string EncodedField(const std::string& prefix, const std::string& rawSjisText,
                          const std::string& suffix) {
   Zentool tool;
+  const std::string sjisText = WithoutEscapes(rawSjisText);
   const std::string whole = prefix + EncodedWord(tool.ZenMimeEncode(sjisText)) + suffix;
   if (whole.size() <= kMaxLineLength) return whole + kCrLf;
 
@@ -152,10 +164,11 @@ std::string CrLfLineEnds(const std::string& text) {
       if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
     } else if (c == '\n') {
       out += "\r\n";
-    } else if (c != '\0') {
+    } else if (c != '\0' && c != kEsc) {
       // A NUL (from an address-book field put in by a placeholder) is left
       // out: a 7bit part holds none (RFC 2045 2.7), and receivers that keep
-      // texts NUL-terminated would cut the mail there.
+      // texts NUL-terminated would cut the mail there. An ESC of the text
+      // is left out too: see WithoutEscapes.
       out += c;
     }
   }

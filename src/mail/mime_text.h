@@ -30,12 +30,19 @@ std::string EncodedWord(const std::string& payload);
 std::vector<std::string> SplitPayloads(const std::string& sjisText,
                                        std::size_t maxPayload = kMaxWordPayload);
 
+// The text without ESC bytes. In ISO-2022-JP only the converter's own
+// escape sequences may switch the character set; an ESC taken over from the
+// text ("ESC $ B" typed or pasted in) would make the receiver read the ASCII
+// after it as kanji, or end a kanji run early. ESC cannot be a trail byte
+// of Shift_JIS, so dropping it never splits a character.
+std::string WithoutEscapes(const std::string& sjis);
+
 // A header field (or parameter line) whose value is `prefix`, one encoded
 // word and `suffix`, ending in CR LF. While that fits one line it is that
 // line; otherwise the text is split into several encoded words, the first
 // after `prefix`, each further one on a continuation line that starts with
 // a space, and `suffix` after the last (RFC 5322 2.2.3 folding; decoders
-// join adjacent encoded words, RFC 2047 6.2).
+// join adjacent encoded words, RFC 2047 6.2). ESC bytes are left out.
 std::string EncodedField(const std::string& prefix, const std::string& sjisText,
                          const std::string& suffix);
 
@@ -84,7 +91,7 @@ AddressFault CheckAddress(const std::string& address);
 // `maxWireBytes` once converted to ISO-2022-JP (RFC 5322 allows 998;
 // servers such as aiosmtpd refuse longer lines). Long lines are broken
 // between characters, never inside one nor between a half-width kana and
-// its sound mark. NUL bytes are left out.
+// its sound mark. NUL and ESC bytes are left out.
 std::string WireReadyBody(const std::string& sjis, std::size_t maxWireBytes = 990);
 
 }  // namespace velkaro::mime

@@ -32,6 +32,29 @@ TEST_F(WireBodyTest, BareLineEndsBecomeCrLf) {
   for (const auto& c : cases) EXPECT_EQ(mime::WireReadyBody(c.in), c.out) << testing::Hex(c.in);
 }
 
+// An ESC in the text would act as a character-set switch once converted:
+// "ESC $ B" typed into a line makes the receiver read the rest as kanji.
+// Only the converter's own escape sequences may reach the wire, in the body
+// and in encoded words alike.
+TEST_F(WireBodyTest, EscapesOfTheTextNeverReachTheWire) {
+  Zentool z;
+  const struct {
+    const char* name;
+    std::string text, clean, jis;
+  } cases[] = {
+      {"fake switch to kanji", "a\x1b$Bb\r\n", "a$Bb\r\n", "a$Bb\r\n"},
+      {"fake switch back inside kanji", Sjis("漢") + "\x1b(B" + Sjis("字"),
+       Sjis("漢") + "(B" + Sjis("字"), "\x1b$B4A\x1b(B(B\x1b$B;z\x1b(B"},
+      {"lone escapes", "x\x1b\x1b\r\n\x1b", "x\r\n", "x\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(z.ZenSjisToJis(mime::WireReadyBody(c.text)), c.jis);
+    EXPECT_EQ(mime::EncodedField("Subject: ", c.text, ""),
+              mime::EncodedField("Subject: ", c.clean, ""));
+  }
+}
+
 TEST_F(WireBodyTest, LongLinesAreBrokenBetweenCharactersWithinTheLimit) {
   Zentool z;
   const std::string kanji = Utf8ToSjis("漢");
