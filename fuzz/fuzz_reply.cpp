@@ -10,6 +10,7 @@
 
 #include "mail/mail_connection.h"
 #include "support.h"
+#include "support/reply_timeout.h"
 
 using namespace velkaro;
 
@@ -61,15 +62,6 @@ class FuzzSocket final : public StreamSocket {
   long long polls_ = 0;
 };
 
-class ReplyTimeout final : public TimerTarget {
- public:
-  void OnTimer(int id) override {
-    CurrentPlatform().StopTimer(this, id);
-    if (id == MailConnection::kReplyTimerId && connection != nullptr) connection->replyWaiting = 0;
-  }
-  MailConnection* connection = nullptr;
-};
-
 // Where the reply of `kind` ends in `bytes` (one past its last byte), or
 // npos: SMTP ends at the first line that does not continue ("250-"), POP3
 // at its first line; an LF ends a line.
@@ -100,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   TestPlatform platform;
   ScopedPlatform scope(platform);
-  ReplyTimeout timeout;
+  velkaro::testing::ReplyTimeout timeout;
   MailConnection connection((flags & 2) ? &timeout : nullptr);
   timeout.connection = &connection;
   FuzzSocket socket(std::move(chunks), (flags & 4) != 0);

@@ -17,11 +17,10 @@ namespace {
 
 using testing::FaultyFolder;
 using testing::FolderNames;
+using testing::kWriteFaults;
 using testing::ReadBytes;
 using testing::WriteBytes;
 using testing::WriteFault;
-
-constexpr WriteFault kFaults[] = {WriteFault::ReadOnly, WriteFault::DiskFull, WriteFault::HalfWay};
 
 std::string RecordBytes(const SettingsRecord& r) {
   return std::string(reinterpret_cast<const char*>(&r), sizeof r);
@@ -66,7 +65,8 @@ TEST_F(DataFileFaultTest, AFailedSaveKeepsTheOldFileAndReportsIt) {
        }},
   };
   std::string notRun;
-  for (const WriteFault fault : kFaults) {
+  testing::CaseCount cases;
+  for (const WriteFault fault : kWriteFaults) {
     for (const Save& s : saves) {
       SCOPED_TRACE(std::string(testing::Describe(fault)) + ": " + s.name);
       FaultyFolder folder(fault);
@@ -74,6 +74,7 @@ TEST_F(DataFileFaultTest, AFailedSaveKeepsTheOldFileAndReportsIt) {
         notRun += std::string(" ") + testing::Describe(fault) + "/" + s.name;
         continue;
       }
+      cases.Add(testing::Describe(fault));
       const std::string old = std::string(3312, 'o');
       WriteBytes(folder.File(s.file), old);
       ASSERT_TRUE(folder.Arm());
@@ -94,6 +95,8 @@ TEST_F(DataFileFaultTest, AFailedSaveKeepsTheOldFileAndReportsIt) {
 TEST_F(DataFileFaultTest, FilesLoadFromAReadOnlyFolder) {
   FaultyFolder folder(WriteFault::ReadOnly);
   if (!folder.Usable()) GTEST_SKIP() << "cannot mount a file system here";
+  testing::CaseCount cases;
+  cases.Add("read-only folder");
   platform.SetProgramFolder(folder.path());
   Settings saved;
   saved.record.speed = 42;
@@ -122,9 +125,11 @@ TEST_F(DataFileFaultTest, FilesThatVanishOrShrinkReadAsUnreadable) {
       // 4096 bytes by its size, a few when read: no accepted record size.
       {"shrunk", shrinking, 11},
   };
+  testing::CaseCount count;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (!c.target) GTEST_SKIP() << "no file here reads shorter than its size";
+    count.Add("vanishing or shrinking file");
     testing::TempDir dir;
     platform.SetProgramFolder(dir.path());
     std::filesystem::create_symlink(*c.target, dir.File("Velkaro.cfg"));

@@ -86,8 +86,10 @@ TEST_F(SettingsNumbersTest, OutOfRangeNumbersAreReplacedValidOnesKept) {
       {"sound switch 7", 3312, kSoundOn1, kSoundOn1, 7, 7},
       {"window left -1200", 3312, kWindowLeft, kWindowLeft, -1200, -1200},
   };
+  testing::CaseCount count;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    count.Add("absurd settings");
     std::string image = DefaultFile();
     if (c.fileSize != 3312) {
       // An older record: valid ports, and the speed where it lay then.

@@ -24,8 +24,10 @@ TEST_F(AbsurdSettingsTest, TheRunUsesUsablePortsAndSpeeds) {
       {0, 1000, 25, "(Speed=100)"},   {INT_MAX, INT_MIN, 25, "(Speed=1)"},
       {587, 100, 587, "(Speed=100)"}, {65535, 1, 65535, "(Speed=1)"},
   };
+  testing::CaseCount count;
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.smtpPort) + " " + std::to_string(c.speed));
+    count.Add("absurd settings");
     SettingsRecord r = DefaultSettingsRecord();
     SetFieldText(r.server.smtpServer, "smtp.test");
     SetFieldText(r.server.senderAddress, "from@example.jp");

@@ -111,8 +111,10 @@ TEST_F(BadInputTest, UnsendableAddressesAreRefusedBeforeAnyConnection) {
        "差出人のメールアドレス( from@example.jp??RCPT TO:<evil@example.jp> )"
        "に使えない文字があります。\r\n"},
   };
+  testing::CaseCount count;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.source);
+    count.Add("bad address");
     testing::ScriptedServer silent;  // no step: no byte may arrive
     network.Add("smtp.test", silent);
     UseProgramFolder(dir.path());
@@ -130,6 +132,8 @@ TEST_F(BadInputTest, UnsendableAddressesAreRefusedBeforeAnyConnection) {
 }
 
 TEST_F(BadInputTest, EveryProblemIsInOneMessageAndLongListsAreCut) {
+  testing::CaseCount count;
+  count.Add("bad address");
   testing::ScriptedServer silent;
   network.Add("smtp.test", silent);
   SetFieldText(settings->record.server.senderAddress, "<from@example.jp>");
@@ -203,8 +207,10 @@ TEST_F(BadInputTest, BrokenTextGoesOutAsCleanMail) {
       {"a 1 MB name", Sjis("件名\r\n本文\r\n"), megaLine},
   };
   UseReceivingServer();
+  testing::CaseCount count;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    count.Add("broken text");
     const std::size_t before = receiver.Mails().size();
     job->recipientLines.clear();
     AddRecipient(c.name, "to@example.jp");
@@ -218,6 +224,8 @@ TEST_F(BadInputTest, BrokenTextGoesOutAsCleanMail) {
 // Only the first ten fields of a line mean anything; the rest is carried
 // along in the recipient line and never reaches a mail or a setup file.
 TEST_F(BadInputTest, LinesWithThousandsOfFieldsSendTheFirstTen) {
+  testing::CaseCount count;
+  count.Add("oversized input");
   std::string tail;
   for (int i = 0; i < 10000; ++i) tail += "\tX";
   const std::string line =
@@ -242,6 +250,8 @@ TEST_F(BadInputTest, LinesWithThousandsOfFieldsSendTheFirstTen) {
 
 // A setup file line of a megabyte is one value like any other.
 TEST_F(BadInputTest, AMegabyteSetupLineIsOneValue) {
+  testing::CaseCount count;
+  count.Add("oversized input");
   const std::string name(1 << 20, 'n');
   ReadSendSetupText(
       *job, "/sendto-begin\r\nname=" + name + "\r\nmailaddr=a@example.jp\r\n/sendto-end\r\n", "");

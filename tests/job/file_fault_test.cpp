@@ -19,11 +19,11 @@ namespace {
 
 using testing::FaultyFolder;
 using testing::FolderNames;
+using testing::kWriteFaults;
 using testing::ReadBytes;
 using testing::WriteBytes;
 using testing::WriteFault;
 
-constexpr WriteFault kFaults[] = {WriteFault::ReadOnly, WriteFault::DiskFull, WriteFault::HalfWay};
 // A block of the scratch file system: an old log of exactly this size has
 // no room left in its last block, so on a full disk even a short entry
 // fails, as it does once a real log has filled its block.
@@ -69,14 +69,16 @@ TEST_F(JobFileFaultTest, AFailedWriteKeepsTheOldFileAndReportsIt) {
        }},
   };
   std::string notRun;
-  for (std::size_t f = 0; f < std::size(kFaults); ++f) {
+  testing::CaseCount cases;
+  for (std::size_t f = 0; f < std::size(kWriteFaults); ++f) {
     for (const auto& w : writes) {
-      SCOPED_TRACE(std::string(testing::Describe(kFaults[f])) + ": " + w.name);
-      FaultyFolder folder(kFaults[f], kLimit);
+      SCOPED_TRACE(std::string(testing::Describe(kWriteFaults[f])) + ": " + w.name);
+      FaultyFolder folder(kWriteFaults[f], kLimit);
       if (!folder.Usable()) {
-        notRun += std::string(" ") + testing::Describe(kFaults[f]) + "/" + w.name;
+        notRun += std::string(" ") + testing::Describe(kWriteFaults[f]) + "/" + w.name;
         continue;
       }
+      cases.Add(testing::Describe(kWriteFaults[f]));
       const std::string old(kBlock, 'o');
       std::filesystem::create_directory(folder.File("Log"));
       std::filesystem::create_directory(folder.File("Text"));
@@ -115,7 +117,8 @@ TEST_F(JobFileFaultTest, AProgramFolderThatCannotBeWrittenDoesNotStopTheRun) {
        " 送信ログを書き込めませんでした。"},
   };
   std::string notRun;
-  for (const WriteFault fault : kFaults) {
+  testing::CaseCount cases;
+  for (const WriteFault fault : kWriteFaults) {
     for (const auto& r : runs) {
       SCOPED_TRACE(std::string(testing::Describe(fault)) + ": " + r.name);
       FaultyFolder folder(fault, kLimit);
@@ -123,6 +126,7 @@ TEST_F(JobFileFaultTest, AProgramFolderThatCannotBeWrittenDoesNotStopTheRun) {
         notRun += std::string(" ") + testing::Describe(fault) + "/" + r.name;
         continue;
       }
+      cases.Add(testing::Describe(fault));
       testing::ScriptedServer server;
       network.Add("smtp.test", server);
       const std::string old(kBlock, 'o');
@@ -162,6 +166,8 @@ TEST_F(JobFileFaultTest, AProgramFolderThatCannotBeWrittenDoesNotStopTheRun) {
 
 // When only the copies fail, the log keeps the run and marks each copy.
 TEST_F(JobFileFaultTest, TheLogMarksCopiesThatCouldNotBeSaved) {
+  testing::CaseCount cases;
+  cases.Add("blocked folder");
   WriteBytes(dir.File("Text"), "a file where the folder of the copies belongs");
   AddRecipient(Sjis("山田"), "yamada@example.jp");
   job->bodyText = Sjis("件名\r\n本文\r\n");

@@ -336,7 +336,11 @@ TEST_F(SendRunFaultTest, SmtpFaultsAtEveryStep) {
       {F::Partial, "end of data", 111},
       {F::Partial, "QUIT", 20},
   };
-  for (const FaultRow& row : rows) Run(row);
+  testing::CaseCount cases;
+  for (const FaultRow& row : rows) {
+    cases.Add(std::string("smtp ") + FaultName(row.fault));
+    Run(row);
+  }
 }
 
 // POP before SMTP: any failure of the login, STAT or logout fails the mail
@@ -359,7 +363,11 @@ TEST_F(SendRunFaultTest, PopFaultsAtEveryStep) {
       {F::Partial, "STAT", 105},
       {F::Partial, "POP QUIT", 105},
   };
-  for (const FaultRow& row : rows) Run(row);
+  testing::CaseCount cases;
+  for (const FaultRow& row : rows) {
+    cases.Add(std::string("pop3 ") + FaultName(row.fault));
+    Run(row);
+  }
 }
 
 // A line end in the POP3 user or password would smuggle commands onto the
@@ -377,8 +385,10 @@ TEST_F(SendRunFaultTest, PopCredentialsThatWouldEndTheLineAreNeverSent) {
       {"password with CR LF and a command", "user", "secret\r\nDELE 1"},
       {"password ending in LF", "user", "secret\n"},
   };
+  testing::CaseCount cases;
   for (const CredentialRow& c : rows) {
     SCOPED_TRACE(c.name);
+    cases.Add("pop3 credentials");
     auto row = NewRow();
     SetFieldText(row->settings->record.server.popUser, c.user);
     SetFieldText(row->settings->record.server.popPassword, c.password);

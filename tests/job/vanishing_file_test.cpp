@@ -29,9 +29,11 @@ TEST_F(VanishingFileTest, BodyAndSetupFilesThatVanishOrShrinkChangeNothing) {
       {"vanished", "/nonexistent/velkaro/file", 1},
       {"shrunk after its size was taken", shrinking, 2},
   };
+  testing::CaseCount count;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (!c.target) GTEST_SKIP() << "no file here reads shorter than its size";
+    count.Add("vanishing or shrinking file");
     const std::string link = dir.File(std::string(c.name).substr(0, 4));
     std::filesystem::create_symlink(*c.target, link);
     job->bodyText = Sjis("元の本文\r\n");
@@ -81,8 +83,10 @@ TEST_F(VanishingFileTest, AnAttachmentThatGoesAwayDuringTheRunFailsItsMail) {
            std::filesystem::resize_file(file, 0);
        }},
   };
+  testing::CaseCount count;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    count.Add("vanishing or shrinking file");
     testing::ReceivingServer server;
     platform.SetSocketFactory([&server] { return server.NewSocket(); });
     WriteBytes(file, std::string(5000, 'p'));
@@ -101,6 +105,7 @@ TEST_F(VanishingFileTest, AnAttachmentThatGoesAwayDuringTheRunFailsItsMail) {
   }
   // A file whose size promises more than a read delivers.
   if (!shrinking) GTEST_SKIP() << "no file here reads shorter than its size";
+  count.Add("vanishing or shrinking file");
   testing::ReceivingServer server;
   platform.SetSocketFactory([&server] { return server.NewSocket(); });
   std::filesystem::create_symlink(*shrinking, dir.File("short.bin"));

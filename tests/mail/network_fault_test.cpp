@@ -178,11 +178,13 @@ enum class Fault { Disconnect, Partial };
 
 TEST_F(NetworkFaultTest, AFaultInsideTheContentLeavesItUnendedOnADroppedConnection) {
   const std::vector<DataStep> steps = DataSteps();
+  testing::CaseCount cases;
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const DataStep& step = steps[i];
     for (const Fault fault : {Fault::Disconnect, Fault::Partial}) {
-      SCOPED_TRACE(std::string(fault == Fault::Disconnect ? "disconnect" : "partial send") +
-                   " at " + step.step);
+      const std::string name = fault == Fault::Disconnect ? "disconnect" : "partial send";
+      SCOPED_TRACE(name + " at " + step.step);
+      cases.Add("data-phase " + name);
       const std::string reference = NextMessageId(Reference());
       const std::size_t cut = StepStart(reference, steps, i);
       ASSERT_NE(cut, std::string::npos);
@@ -225,6 +227,13 @@ TEST_F(NetworkFaultTest, AFaultAtACommandDropsTheConnectionRightAfterIt) {
                                "RCPT TO: <yamada@example.com>\r\n", "DATA\r\n", kEndData};
   const std::string replies[] = {"250 ok\r\n", "250 ok\r\n", "354 go ahead\r\n"};
   enum class CommandFault { GoneBeforeIt, Partial, HangUp, Stall };
+  const auto kindOf = [](CommandFault fault) {
+    switch (fault) {
+      case CommandFault::Partial: return "smtp partial send";
+      case CommandFault::Stall: return "smtp stall";
+      default: return "smtp disconnect";
+    }
+  };
   struct CommandRow {
     const char* name;
     std::size_t step;  // index into `lines`
@@ -249,8 +258,10 @@ TEST_F(NetworkFaultTest, AFaultAtACommandDropsTheConnectionRightAfterIt) {
       {"hang-up after the end of data", 3, F::HangUp, 11, kEndData.size()},
       {"end of data unanswered", 3, F::Stall, 11, kEndData.size()},
   };
+  testing::CaseCount cases;
   for (const CommandRow& row : rows) {
     SCOPED_TRACE(row.name);
+    cases.Add(kindOf(row.fault));
     const std::string reference = NextMessageId(Reference());
     const std::size_t endStart = reference.size() - kEndData.size();
     ScriptedServer server;
@@ -286,6 +297,8 @@ TEST_F(NetworkFaultTest, AFaultAtACommandDropsTheConnectionRightAfterIt) {
 }
 
 TEST_F(NetworkFaultTest, StopDuringAnAttachmentDropsTheConnection) {
+  testing::CaseCount cases;
+  cases.Add("stop");
   ScriptedServer server;
   Envelope(server);
   SetClock();
@@ -338,12 +351,14 @@ TEST_F(NetworkFaultTest, AnAttachmentThatChangesDuringTheMailFailsIt) {
       {"attachment reads short", [&](NetworkFaultTest&) { return shortReader + "\r\n"; }, 0,
        [](NetworkFaultTest&) {}, 21, "base64\r\n\r\n\r\n"},
   };
+  testing::CaseCount cases;
   for (const FileRow& row : rows) {
     SCOPED_TRACE(row.name);
     // Last row: the machine may have no such file.
     if (row.code == 21 && Zentool().ZenGetFileSize(shortReader) <= 64) {
       GTEST_SKIP() << shortReader << " does not read short here";
     }
+    cases.Add("attachment changes mid-mail");
     WriteBytes(textFile, std::string(100, 'A'));
     WriteBytes(picture, "\x89PN");
     ScriptedServer server;
@@ -392,8 +407,10 @@ TEST_F(NetworkFaultTest, PopLoginRefusesCredentialsThatWouldEndTheLine) {
       {"password with a bare LF", "taro", "\npw", 21, "POP3パスワード"},
       {"password with a bare CR", "taro", "pw\r", 21, "POP3パスワード"},
   };
+  testing::CaseCount cases;
   for (const CredentialRow& row : rows) {
     SCOPED_TRACE(row.name);
+    cases.Add("pop3 credentials");
     ScriptedServer server;
     platform.SetSocketFactory([&] { return server.NewSocket(); });
     MailConnection mail(&timeout);

@@ -31,6 +31,8 @@ TEST_P(DroppedData, AStoppedMailIsDiscardedAndTheNextArrives) {
   } else {
     ASSERT_NO_FATAL_FAILURE(StartReceiver());
   }
+  CaseCount count;
+  count.Add("stop");
   const int port = GetParam().sink ? sink.port() : receiver.port();
   MailConnection& m = NewConnection(Settings(port));
   ASSERT_EQ(m.SmtpOpen(), 0);

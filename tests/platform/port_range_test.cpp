@@ -8,6 +8,7 @@
 
 #include "platform/posix_services.h"
 #include "platform/test_platform.h"
+#include "support/test_support.h"
 
 namespace velkaro {
 namespace {
@@ -33,8 +34,10 @@ TEST(TcpSocketPorts, OutOfRangePortsAreRefusedNotWrapped) {
       {port, true}, {port + 65536, false}, {port + 2 * 65536, false}, {port - 65536, false},
       {0, false},   {-1, false},
   };
+  testing::CaseCount count;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.port);
+    count.Add("absurd settings");
     auto socket = posix::NewTcpSocket(platform, 2000);
     ASSERT_TRUE(socket->Create());
     EXPECT_EQ(socket->Connect("127.0.0.1", c.port), c.connects);

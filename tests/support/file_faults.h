@@ -110,6 +110,8 @@ enum class WriteFault {
   HalfWay,   // a file may not grow past a limit (EFBIG), so a write stops
              // part of the way through
 };
+inline constexpr WriteFault kWriteFaults[] = {WriteFault::ReadOnly, WriteFault::DiskFull,
+                                              WriteFault::HalfWay};
 
 inline const char* Describe(WriteFault fault) {
   switch (fault) {

@@ -67,6 +67,22 @@ bool HaveProgram(const std::string& name) {
   return std::system(line.c_str()) == 0;
 }
 
+void CaseCount::Add(const std::string& kind) {
+  for (auto& [name, n] : counts_) {
+    if (name == kind) {
+      ++n;
+      return;
+    }
+  }
+  counts_.emplace_back(kind, 1);
+}
+
+CaseCount::~CaseCount() {
+  // gtest prints its own lines with printf; the same stream keeps the order.
+  for (const auto& [name, n] : counts_) std::printf("[ cases    ] %s: %d\n", name.c_str(), n);
+  std::fflush(stdout);
+}
+
 std::string Hex(const std::string& bytes) {
   std::ostringstream out;
   char buffer[4];

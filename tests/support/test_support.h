@@ -5,6 +5,8 @@
 #include <sys/resource.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/test_platform.h"
 
@@ -63,5 +65,23 @@ bool HaveProgram(const std::string& name);
 
 // Bytes as space-separated hex, for readable failure messages.
 std::string Hex(const std::string& bytes);
+
+// Counts the fault cases a test tries, by kind (a short fixed name of the
+// fault class, such as "smtp stall" or "full disk"). At the end of its
+// scope it prints one line per kind, in the order first seen:
+//   [ cases    ] smtp stall: 7
+// scripts/fault_cases.sh reads these lines from the test programs' output.
+class CaseCount {
+ public:
+  CaseCount() = default;
+  ~CaseCount();
+  CaseCount(const CaseCount&) = delete;
+  CaseCount& operator=(const CaseCount&) = delete;
+  // One more case of `kind`; call it for each case that actually runs.
+  void Add(const std::string& kind);
+
+ private:
+  std::vector<std::pair<std::string, int>> counts_;
+};
 
 }  // namespace velkaro::testing
