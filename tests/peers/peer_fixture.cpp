@@ -150,13 +150,7 @@ MailRecord PeerTest::Record(const std::string& subjectUtf8, const std::string& b
 }
 
 std::vector<std::string> PeerTest::ReceivedMessages() const {
-  std::vector<std::string> out;
-  for (int n = 1;; ++n) {
-    const std::string path = dir.File("received/" + std::to_string(n) + ".eml");
-    if (!std::filesystem::exists(path)) break;
-    out.push_back(path);
-  }
-  return out;
+  return ReceivedMailPaths(dir.File("received"));
 }
 
 std::multimap<std::string, std::string> PeerTest::Envelope(const std::string& messagePath) const {

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "platform/posix_services.h"
@@ -47,6 +48,17 @@ class Listener {
 };
 
 // Polls like the reply reader does, until bytes are readable or it fails.
+// A socket of `p` connected to `listener` by way of `host`, with the
+// listener's end accepted (its descriptor in `peer`); null when any step
+// failed.
+std::unique_ptr<StreamSocket> ConnectedSocket(TestPlatform& p, Listener& listener, const char* host,
+                                              int& peer) {
+  auto socket = posix::NewTcpSocket(p);
+  if (!socket->Create() || !socket->Connect(host, listener.port())) return nullptr;
+  peer = listener.Accept();
+  return peer >= 0 ? std::move(socket) : nullptr;
+}
+
 int AwaitReadable(TestPlatform& p, StreamSocket& s) {
   int count = 0;
   for (int i = 0; i < 2000; ++i) {
@@ -61,12 +73,10 @@ TEST(TcpSocket, ExchangesBytesWithAServer) {
   TestPlatform p;
   p.SetRealSleep(true);
   Listener listener;
-  auto socket = posix::NewTcpSocket(p);
-  ASSERT_TRUE(socket->Create());
-  ASSERT_TRUE(socket->Connect("127.0.0.1", listener.port()));
+  int peer = -1;
+  const auto socket = ConnectedSocket(p, listener, "127.0.0.1", peer);
+  ASSERT_NE(socket, nullptr);
   EXPECT_TRUE(socket->IsOpen());
-  const int peer = listener.Accept();
-  ASSERT_GE(peer, 0);
   ASSERT_EQ(::send(peer, "220 hi\r\n", 8, 0), 8);
   EXPECT_EQ(AwaitReadable(p, *socket), 8);
   char buffer[16] = {};
@@ -85,10 +95,9 @@ TEST(TcpSocket, AClosedPeerFailsQueriesAndSendsWithoutASignal) {
   TestPlatform p;
   p.SetRealSleep(true);
   Listener listener;
-  auto socket = posix::NewTcpSocket(p);
-  ASSERT_TRUE(socket->Create());
-  ASSERT_TRUE(socket->Connect("localhost", listener.port()));
-  ASSERT_GE(listener.Accept(), 0);
+  int peer = -1;
+  const auto socket = ConnectedSocket(p, listener, "localhost", peer);
+  ASSERT_NE(socket, nullptr);
   listener.ClosePeer();
   EXPECT_EQ(AwaitReadable(p, *socket), -1);
   // The first send after the peer closed may still be accepted locally;
@@ -126,10 +135,9 @@ TEST(TcpSocket, ShortWritesAreNotHeldBackForThePeersAcknowledgement) {
   TestPlatform p;
   p.SetRealSleep(true);
   Listener listener;
-  auto socket = posix::NewTcpSocket(p);
-  ASSERT_TRUE(socket->Create());
-  ASSERT_TRUE(socket->Connect("127.0.0.1", listener.port()));
-  ASSERT_GE(listener.Accept(), 0);
+  int peer = -1;
+  const auto socket = ConnectedSocket(p, listener, "127.0.0.1", peer);
+  ASSERT_NE(socket, nullptr);
   const int fd = ClientDescriptorTo(listener.port());
   ASSERT_GE(fd, 0);
   int noDelay = 0;

@@ -16,6 +16,7 @@ namespace velkaro::ui::testing {
 namespace {
 
 using velkaro::testing::ReadBytes;
+using velkaro::testing::ReceivedMailPaths;
 using velkaro::testing::WriteBytes;
 
 constexpr const char* kPython = "/usr/bin/python3";
@@ -178,9 +179,7 @@ std::string XcbSendRun::SendLogs() const {
 
 std::vector<std::string> XcbSendRun::Received() const {
   std::vector<std::string> messages;
-  for (int n = 1;; ++n) {
-    const std::string path = mailDir.File("received/" + std::to_string(n) + ".eml");
-    if (!std::filesystem::exists(path)) break;
+  for (const std::string& path : ReceivedMailPaths(mailDir.File("received"))) {
     messages.push_back(ReadBytes(path));
   }
   return messages;

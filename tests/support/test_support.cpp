@@ -62,6 +62,16 @@ std::string RunCommand(const std::string& command, const std::string& input, boo
   return ReadBytes(outputPath);
 }
 
+std::vector<std::string> ReceivedMailPaths(const std::string& folder) {
+  std::vector<std::string> paths;
+  for (int n = 1;; ++n) {
+    const std::string path = folder + "/" + std::to_string(n) + ".eml";
+    if (!std::filesystem::exists(path)) break;
+    paths.push_back(path);
+  }
+  return paths;
+}
+
 bool HaveProgram(const std::string& name) {
   const std::string line = "command -v '" + name + "' >/dev/null 2>&1";
   return std::system(line.c_str()) == 0;

@@ -60,6 +60,10 @@ std::string ReadBytes(const std::string& path);
 // standard output. `ok` is set from its exit status.
 std::string RunCommand(const std::string& command, const std::string& input, bool* ok = nullptr);
 
+// The mails the test receiver stored in `folder`, named 1.eml, 2.eml, … in
+// the order they arrived: their paths, up to the first number missing.
+std::vector<std::string> ReceivedMailPaths(const std::string& folder);
+
 // True when a program is on the PATH.
 bool HaveProgram(const std::string& name);
 
