@@ -203,6 +203,14 @@ def reply_seeds():
     write("fuzz_reply", "long.bin", b"\x00\x30" + chunks(*([long_line] * 5 + [b"250 done\r\n"])))
 
 
+def ehlo_seeds():
+    write("fuzz_ehlo", "submission.bin",
+          b"250-smtp.example.jp Hello\r\n250-PIPELINING\r\n250-SIZE 35882577\r\n"
+          b"250-STARTTLS\r\n250-AUTH PLAIN LOGIN XOAUTH2\r\n250 8BITMIME\r\n")
+    write("fuzz_ehlo", "old_auth.bin", b"250-mx\r\n250-AUTH=LOGIN PLAIN\r\n250 SIZE\r\n")
+    write("fuzz_ehlo", "lf_only.bin", b"250-mx\n250-starttls\n250 size 12x\n")
+
+
 def main():
     # Files not written here (inputs that once failed) are left alone.
     jis_seeds()
@@ -213,6 +221,7 @@ def main():
     command_line_seeds()
     settings_seeds()
     text_file_seeds()
+    ehlo_seeds()
     reply_seeds()
 
 

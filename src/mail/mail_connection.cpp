@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/encoding.h"
 #include "core/zentool.h"
 
 namespace velkaro {
@@ -96,6 +97,7 @@ void MailConnection::SetSpeed(int n) {
 // speed of 0 has no negative form, so its request is -1; a second click
 // while the first is pending must not turn the request back off.
 void MailConnection::RequestStop() {
+  stopRequested = 1;
   if (progress.sendingData != 1 || speed < 0) return;
   speed = speed == 0 ? -1 : -speed;
 }
@@ -155,6 +157,7 @@ int MailConnection::ReadReply(StreamSocket& socket, std::string& reply, int pati
   replyWaiting = 1;
 
   ReplyScanner scanner(kind);
+  replyTrailing_ = 0;
   int received = 0;
   bool failed = false;
   char chunk[kKept];
@@ -174,12 +177,14 @@ int MailConnection::ReadReply(StreamSocket& socket, std::string& reply, int pati
         complete = scanner.Feed(chunk[i]);
         if (reply.size() < kKept) reply.push_back(chunk[i]);
         ++received;
+        if (complete) replyTrailing_ = n - i - 1;
       }
       if (complete) break;
     } else {
       tool.Wait(5);
     }
     if (timerWindow == nullptr && --patience <= 0) replyWaiting = 0;
+    if (abandonWaits != 0) replyWaiting = 0;
   } while (replyWaiting == 1);
 
   if (replyWaiting == 1) {
@@ -194,11 +199,30 @@ int MailConnection::ReadReply(StreamSocket& socket, std::string& reply, int pati
 // server's greeting is taken.
 int MailConnection::Command(StreamSocket& socket, const std::string& line, const char* expected,
                             StepCodes codes, ReplyKind kind, int minimumReply, int patience) {
+  lastReply.clear();
   if (!line.empty() && !SendAll(socket, line)) return codes.shortSend;
-  std::string reply;
-  if (ReadReply(socket, reply, patience, kind) < minimumReply) return codes.noReply;
-  if (!ReplyMatches(reply, expected)) return codes.wrongReply;
+  if (ReadReply(socket, lastReply, patience, kind) < minimumReply) return codes.noReply;
+  if (!ReplyMatches(lastReply, expected)) {
+    failureReason = Sjis("サーバーの応答: ") + ReplyLine(lastReply);
+    return codes.wrongReply;
+  }
   return 0;
+}
+
+// Servers put the reason in the first line (RFC 5321 4.2, RFC 3463 codes);
+// the text is the server's own, so anything but printable ASCII is shown
+// as '?' rather than passed on to a status bar or a terminal.
+std::string MailConnection::ReplyLine(const std::string& reply) {
+  std::string line = reply.substr(0, reply.find_first_of("\r\n"));
+  for (char& c : line) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b > 0x7E) c = '?';
+  }
+  return line;
+}
+
+void MailConnection::Report(const std::string& step, bool ok, const std::string& detail) {
+  if (onStep) onStep(step, ok, detail);
 }
 
 bool MailConnection::SendAll(StreamSocket& socket, const std::string& text) {

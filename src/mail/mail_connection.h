@@ -11,10 +11,13 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "mail/security_settings.h"
 #include "mail/server_settings.h"
+#include "mail/smtp_capabilities.h"
 #include "platform/platform.h"
 #include "platform/stream_socket.h"
 
@@ -66,6 +69,12 @@ class MailConnection {
 
   // --- small operations ---
   void SetServerSettings(const ServerSettings& settings) { server = settings; }
+  void SetSecuritySettings(const SecuritySettings& settings) { security = settings; }
+  // Why the last failed step failed, for the user (Shift_JIS): the server's
+  // reply line when it refused, or what went wrong with TLS or the login.
+  // Empty when the step failed without a word (no reply, connection lost)
+  // and after a success. Never holds a password or token.
+  std::string GetFailureReason() const { return failureReason; }
   // 1 popServer, 2 popUser, 3 popPassword, 4 smtpServer, 5 senderName,
   // 6 senderAddress; empty for anything else.
   std::string GetServerText(int which) const;
@@ -88,6 +97,28 @@ class MailConnection {
   int ReadReply(StreamSocket& socket, std::string& reply, int patience, ReplyKind kind);
 
   // --- SMTP dialogue ---
+  // Connects, takes the greeting and sends EHLO; with the security
+  // settings also TLS (implicit or STARTTLS, then EHLO again) and AUTH.
+  // 0, or the code of the failed step:
+  //    1  creating the socket failed
+  //    2  connecting failed (every address of the name was tried)
+  //    3  no greeting
+  //    4  the greeting was not 220
+  //    5  implicit TLS: the handshake failed (or the stop request ended it)
+  //    6  implicit TLS: the certificate is not trusted
+  //   10 / 11 / 12  EHLO not sent in full / no reply / not 250
+  //   30  STARTTLS asked for but not offered by the server
+  //   31 / 32 / 33  STARTTLS not sent in full / no reply / not 220
+  //   34  bytes arrived after the 220 to STARTTLS, before the handshake
+  //   35  STARTTLS: the handshake failed (or the stop request ended it)
+  //   36  STARTTLS: the certificate is not trusted
+  //   37 / 38 / 39  EHLO after TLS not sent in full / no reply / not 250
+  //   40  AUTH refused here: no TLS and the server is not on this host
+  //   41  AUTH: no mechanism of the server's list that Velkaro has
+  //   42  AUTH: no password or token was found
+  //   43 / 44 / 45  AUTH not sent in full / no reply / refused
+  //  100  already open
+  // `GetFailureReason` tells why in words.
   int SmtpOpen();
   int SmtpSendEnvelope();
   int SmtpEndData();
@@ -98,6 +129,13 @@ class MailConnection {
   void SmtpAbandon();
 
   // --- POP before SMTP ---
+  // Connects (with TLS from the first byte or after STLS, as set), takes
+  // the greeting, USER and PASS. 0, or: 1 socket, 2 connect, 3 / 4 no or
+  // wrong greeting, 5 / 6 implicit TLS handshake failed / certificate not
+  // trusted, 11 / 12 / 13 USER, 21 / 22 / 23 PASS, 31 / 32 / 33 STLS not
+  // sent in full / no reply / not +OK, 34 bytes after the +OK to STLS,
+  // 35 / 36 STLS handshake failed / certificate not trusted, 100 already
+  // open.
   int PopLogin();
   int PopQuit();
   int PopBeforeSmtp();
@@ -117,6 +155,12 @@ class MailConnection {
   // --- one mail ---
   int SendOneMail(MailRecord record);
 
+  // --- observing the opening steps ---
+  // Called after each step of opening the SMTP or POP3 connection with the
+  // step's name, its outcome and the server's words or the reason (all
+  // Shift_JIS; never a password). The server check shows them as they come.
+  std::function<void(const std::string& step, bool ok, const std::string& detail)> onStep;
+
   // --- fields (public: the form polls and the run's handlers set them) ---
   std::int32_t speed = 5;
   std::int32_t replyWaiting = 0;
@@ -129,6 +173,19 @@ class MailConnection {
   std::int32_t smtpOpen = 0;
   std::int32_t popOpen = 0;
   std::string transcript;
+  SecuritySettings security;
+  // What the SMTP server's last EHLO reply offered.
+  SmtpCapabilities capabilities;
+  // The last reply read by a command, as received (at most
+  // kReplyCapacity - 1 bytes).
+  std::string lastReply;
+  std::string failureReason;
+  // Set by the stop request at any time; ends a TLS handshake in progress.
+  std::int32_t stopRequested = 0;
+  // Set by a handler to give up the connection's dialogue for good: every
+  // reply wait from then on ends at once, as after a time-out (the server
+  // check's cancel button).
+  std::int32_t abandonWaits = 0;
   std::array<std::int32_t, 4> versionParts{1, 0, 0, 4};
   ServerSettings server = DefaultServerSettings();
   std::int32_t progressSoundOn = 0;
@@ -160,6 +217,30 @@ class MailConnection {
   }
   // Closes the POP3 connection without QUIT, for one that is out of step.
   void PopAbandon();
+  // --- steps of opening (smtp_open.cpp, smtp_auth.cpp, pop_before_smtp.cpp) ---
+  int SmtpEhlo(const StepCodes& codes);
+  int SmtpStartTls();
+  int SmtpAuthenticate();
+  int SmtpAuthExchange(const std::string& mechanism);
+  int PopStls();
+  // True (with the reason set) when the mail in the fields is larger than
+  // the SIZE the server advertised.
+  bool ExceedsSizeLimit();
+  // The handshake on `socket`; 0, or `failedCode` / `failedCode + 1` for a
+  // failed handshake / an untrusted certificate, with the reason set.
+  int Handshake(StreamSocket& socket, const std::string& host, int failedCode);
+  // After a 220 to STARTTLS (or +OK to STLS): true when the server sent
+  // more, which would be read as if it came over TLS (RFC 3207 5).
+  bool SpokeOutOfTurn(StreamSocket& socket) const;
+  // Ends a failed step of an open connection: QUIT when the dialogue is in
+  // step, a silent hang-up when it is not or TLS has failed half-way.
+  int FailOpenStep(int code, bool inStep);
+  void Report(const std::string& step, bool ok, const std::string& detail = {});
+  // The reply's first line with control bytes replaced, for the user.
+  static std::string ReplyLine(const std::string& reply);
+  // Bytes the last ReadReply left behind the end of its reply in the same
+  // receive (a server speaking out of turn).
+  int replyTrailing_ = 0;
   // True when the socket took the whole text in one send call.
   static bool SendAll(StreamSocket& socket, const std::string& text);
   // False when a text contains CR, LF or NUL: sent inside a command line it

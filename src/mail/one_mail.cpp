@@ -10,7 +10,8 @@
 //       cannot be sent safely
 //    4  an attachment file missing, unreadable or empty
 //    5  POP before SMTP failed
-//    6  the envelope failed
+//    6  the envelope failed, or the mail is larger than the server's SIZE
+//       limit (then nothing was sent for it)
 //    7  the header block failed
 //    8  the text part's header failed (multipart)
 //    9  the body failed (multipart)
@@ -28,6 +29,7 @@
 // and 11 the connection stays open when the server refused the command, and
 // is dropped when the command went out in part or got no reply, as it is
 // then out of step and cannot take QUIT.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -53,7 +55,37 @@ std::string AddressProblem(const std::string& address, const char* field) {
   return {};
 }
 
+// An upper estimate of what DATA will carry: the body as it goes out, each
+// attachment's Base64 with its line ends, and room for the header block and
+// the part headers.
+std::uint64_t EstimatedMailSize(const std::string& body, const std::string& attachmentList) {
+  constexpr std::uint64_t kHeaderRoom = 4096;
+  constexpr std::uint64_t kPartRoom = 1024;
+  Zentool tool;
+  std::uint64_t size = kHeaderRoom + mime::StuffDots(tool.ZenSjisToJis(mime::WireReadyBody(body))).size();
+  const int count = tool.ZenCountLines(attachmentList);
+  for (int i = 0; i < count; ++i) {
+    const std::int64_t file = tool.ZenGetFileSize(tool.ZenGetLine(attachmentList, i));
+    const std::uint64_t base64 = (static_cast<std::uint64_t>(std::max<std::int64_t>(file, 0)) + 2) / 3 * 4;
+    size += kPartRoom + base64 + (base64 / 64 + 1) * 2;
+  }
+  return size;
+}
+
 }  // namespace
+
+// RFC 1870 6: a client that knows the mail is over the server's limit does
+// not send it; the server would only refuse it after the whole transfer.
+bool MailConnection::ExceedsSizeLimit() {
+  if (!capabilities.sizeAdvertised || capabilities.sizeLimit == 0) return false;
+  const std::uint64_t size = EstimatedMailSize(body, attachmentList);
+  if (size <= capabilities.sizeLimit) return false;
+  failureReason = Sjis("メールのサイズ(約") + std::to_string(size) +
+                  Sjis("バイト)がサーバーの上限(") + std::to_string(capabilities.sizeLimit) +
+                  Sjis("バイト)を超えています。");
+  transcript += "  " + failureReason + "\r\n";
+  return true;
+}
 
 int MailConnection::SendOneMail(MailRecord record) {
   Zentool tool;
@@ -61,6 +93,7 @@ int MailConnection::SendOneMail(MailRecord record) {
                Sjis("  Subject: ") + record.subject + "\r\n";
   transcript += Sjis("  本文サイズ: ") + std::to_string(record.body.size()) + " Bytes\r\n";
 
+  failureReason.clear();
   if (smtpOpen == 0) return 1;
   if (popOpen == 1) return 2;
   if (record.subject.empty() || record.body.empty() || record.recipientName.empty() ||
@@ -101,6 +134,7 @@ int MailConnection::SendOneMail(MailRecord record) {
   recipientName = record.recipientName;
   recipientAddress = record.recipientAddress;
 
+  if (ExceedsSizeLimit()) return 6;
   if (SmtpSendEnvelope() != 0) return 6;
 
   // From here on the server holds part of the mail: a failure drops the

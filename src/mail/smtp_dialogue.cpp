@@ -1,5 +1,5 @@
-// The SMTP dialogue of a send run: one connection, opened once, one
-// transaction per mail, QUIT at the end. No AUTH, no TLS, no pipelining.
+// The SMTP dialogue of a send run: one connection, opened once (see
+// smtp_open.cpp), one transaction per mail, QUIT at the end. No pipelining.
 //
 // Every command ends in CR LF: RFC 5321 2.3.8 forbids a bare LF, and strict
 // servers (Postfix's smtp-sink among them) never answer a command ended by
@@ -14,41 +14,12 @@
 // server discards an open transaction when the connection goes (RFC 5321
 // 3.8), just as QUIT would have.
 #include <array>
+#include <string>
 
 #include "core/zentool.h"
 #include "mail/mail_connection.h"
 
 namespace velkaro {
-
-int MailConnection::SmtpOpen() {
-  if (smtpOpen == 1) return 100;
-  const int opened = OpenSocket(smtpSocket, FieldText(server.smtpServer), server.smtpPort);
-  if (opened != 0) return opened;
-
-  // Only the code of the greeting matters; a server that greets with 554
-  // will not take mail from us (RFC 5321 3.1).
-  const int greeting = Command(*smtpSocket, "", "220", {0, 3, 4}, ReplyKind::Smtp);
-  if (greeting != 0) {
-    CloseSocket(smtpSocket);
-    return greeting;
-  }
-  smtpOpen = 1;
-
-  Zentool().Wait(50);
-  // No HELO fallback: a server that refuses EHLO ends the run, with QUIT
-  // when it said so and without when the dialogue is out of step.
-  const StepCodes codes{10, 11, 12};
-  const int ehlo = Command(*smtpSocket, "EHLO localhost\r\n", "250", codes, ReplyKind::Smtp);
-  if (ehlo != 0) {
-    if (OutOfStep(ehlo, codes)) {
-      SmtpAbandon();
-    } else {
-      SmtpQuit();
-    }
-    return ehlo;
-  }
-  return 0;
-}
 
 // A command the server refuses leaves the transaction open without RSET;
 // the driver ends the run with QUIT, which discards it (RFC 5321 4.1.1.10).
@@ -62,8 +33,10 @@ int MailConnection::SmtpSendEnvelope() {
     StepCodes codes;
   };
   const std::array<Step, 3> steps{{
-      {"MAIL FROM: <" + FieldText(server.senderAddress) + ">\r\n", "250", {1, 2, 3}},
-      {"RCPT TO: <" + recipientAddress + ">\r\n", "250", {11, 12, 13}},
+      // No space after the colon: RFC 5321 4.1.2 has none, and servers with
+      // strict envelope checks refuse "MAIL FROM: <…>".
+      {"MAIL FROM:<" + FieldText(server.senderAddress) + ">\r\n", "250", {1, 2, 3}},
+      {"RCPT TO:<" + recipientAddress + ">\r\n", "250", {11, 12, 13}},
       {"DATA\r\n", "354", {21, 22, 23}},
   }};
   for (const Step& step : steps) {

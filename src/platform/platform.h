@@ -110,6 +110,35 @@ class Platform {
   // without a trailing separator.
   virtual std::string ProgramFolder() = 0;
 
+  // This host's fully qualified domain name, or empty when it has none
+  // with a dot in it.
+  virtual std::string HostName() { return {}; }
+
+  // The desktop's secret store (Secret Service). `account` names the secret
+  // ("smtp:user@mail.example.jp"); texts are UTF-8.
+  // Lookup: the secret, or nothing when none is stored or no store answers.
+  virtual std::optional<std::string> LookupSecret(const std::string& account) {
+    (void)account;
+    return std::nullopt;
+  }
+  // 0 stored; 1 no store reachable; 2 the store refused.
+  virtual int StoreSecret(const std::string& account, const std::string& secret) {
+    (void)account;
+    (void)secret;
+    return 1;
+  }
+  // Runs `command` through /bin/sh -c without a terminal and returns the
+  // first line it printed (without its line end); nothing when it could
+  // not run, exited non-zero, printed nothing or took longer than
+  // `timeoutMs`. Waits in sleep-and-pump steps; what it prints is never
+  // logged.
+  virtual std::optional<std::string> RunPasswordCommand(const std::string& command,
+                                                        int timeoutMs = 30000) {
+    (void)command;
+    (void)timeoutMs;
+    return std::nullopt;
+  }
+
   // Calendar time now, and a calendar time broken down in local time.
   virtual std::time_t Now() = 0;
   virtual std::tm LocalTime(std::time_t t) = 0;

@@ -3,9 +3,44 @@
 // TLS stream) can be slotted in without touching it.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace velkaro {
+
+// What a TLS handshake is asked to check.
+struct TlsRequest {
+  // The server name as the user typed it: sent as SNI (when it is not an
+  // address) and matched against the certificate.
+  std::string hostName;
+  // SHA-256 of the one certificate accepted although it does not verify,
+  // 64 lower-case hex digits; empty: only certificates that verify.
+  std::string trustedFingerprint;
+  // Asked between the wait steps; true abandons the handshake (the stop
+  // button).
+  std::function<bool()> cancelled;
+  // How long the whole handshake may take.
+  int timeoutMs = 20000;
+};
+
+// Why a certificate was not accepted.
+enum class CertProblem { None, Expired, NotYetValid, WrongHost, UnknownIssuer, SelfSigned, Other };
+
+struct TlsOutcome {
+  enum Status {
+    Ok,              // encrypted from here on; every byte goes through TLS
+    NotSupported,    // this socket cannot do TLS
+    HandshakeFailed, // the peer stalled, hung up, sent garbage or an old protocol
+    Untrusted,       // the certificate does not verify and is not the trusted one
+    Cancelled,       // the stop request ended the wait
+  } status = NotSupported;
+  CertProblem problem = CertProblem::None;
+  // The library's own words on the failure (ASCII), for the user.
+  std::string detail;
+  // SHA-256 of the peer's certificate, upper-case hex pairs joined by
+  // colons; empty when none was received.
+  std::string fingerprint;
+};
 
 class StreamSocket {
  public:
@@ -28,6 +63,21 @@ class StreamSocket {
   virtual int Receive(char* buffer, int capacity) = 0;
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
+
+  // Turns the open connection into a TLS client connection (TLS 1.2 or
+  // newer, the system's trust store, host name verification). Bytes the
+  // peer sent before the call and not yet received make the handshake
+  // fail. On any failure the connection is unusable and must be closed.
+  virtual TlsOutcome StartTls(const TlsRequest& request) {
+    (void)request;
+    return {};
+  }
+  virtual bool TlsActive() const { return false; }
+  // The numeric local address of the connection ("192.0.2.1",
+  // "2001:db8::1"); empty when unknown.
+  virtual std::string LocalAddress() const { return {}; }
+  // True when the peer is on the loopback interface (127.0.0.0/8, ::1).
+  virtual bool PeerIsLoopback() const { return false; }
 };
 
 }  // namespace velkaro

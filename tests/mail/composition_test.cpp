@@ -480,7 +480,7 @@ TEST_F(CompositionTest, AddressesWithLineEndsControlsOrBracketsAreUnclean) {
   const Row rows[] = {
       {"yamada@example.com", true},
       {"first.last+tag@example.co.jp", true},
-      {"a@b\r\nRCPT TO: <x@y>", false},
+      {"a@b\r\nRCPT TO:<x@y>", false},
       {"a@b\n", false},
       {"a@b\r", false},
       {"a\tb@example.jp", false},

@@ -32,14 +32,14 @@ using testing::WriteBytes;
 
 constexpr char kBoundary[] = "------_4A169B1D000000004107_MULTIPART_MIXED_";
 const std::string kEnvelope =
-    "MAIL FROM: <sales@example.jp>\r\nRCPT TO: <yamada@example.com>\r\nDATA\r\n";
+    "MAIL FROM:<sales@example.jp>\r\nRCPT TO:<yamada@example.com>\r\nDATA\r\n";
 const std::string kEndData = "\r\n.\r\n";
 const std::string kDropped =
     Sjis("  送信を中断したため、SMTP接続を切断しました(このメールは配信されません)。\r\n");
 
 void Envelope(ScriptedServer& server) {
-  server.Expect("MAIL FROM: <sales@example.jp>\r\n").Send("250 ok\r\n");
-  server.Expect("RCPT TO: <yamada@example.com>\r\n").Send("250 ok\r\n");
+  server.Expect("MAIL FROM:<sales@example.jp>\r\n").Send("250 ok\r\n");
+  server.Expect("RCPT TO:<yamada@example.com>\r\n").Send("250 ok\r\n");
   server.Expect("DATA\r\n").Send("354 go ahead\r\n");
 }
 
@@ -223,8 +223,8 @@ TEST_F(NetworkFaultTest, AFaultInsideTheContentLeavesItUnendedOnADroppedConnecti
 // QUIT's. Not a byte follows the failing command, and the driver finds the
 // connection closed.
 TEST_F(NetworkFaultTest, AFaultAtACommandDropsTheConnectionRightAfterIt) {
-  const std::string lines[] = {"MAIL FROM: <sales@example.jp>\r\n",
-                               "RCPT TO: <yamada@example.com>\r\n", "DATA\r\n", kEndData};
+  const std::string lines[] = {"MAIL FROM:<sales@example.jp>\r\n",
+                               "RCPT TO:<yamada@example.com>\r\n", "DATA\r\n", kEndData};
   const std::string replies[] = {"250 ok\r\n", "250 ok\r\n", "354 go ahead\r\n"};
   enum class CommandFault { GoneBeforeIt, Partial, HangUp, Stall };
   const auto kindOf = [](CommandFault fault) {

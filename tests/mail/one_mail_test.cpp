@@ -22,8 +22,8 @@ using testing::TempDir;
 using testing::WriteBytes;
 
 constexpr char kBoundary[] = "------_4A169B1D000000004107_MULTIPART_MIXED_";
-const std::string kMailFrom = "MAIL FROM: <sales@example.jp>\r\n";
-const std::string kRcptTo = "RCPT TO: <yamada@example.com>\r\n";
+const std::string kMailFrom = "MAIL FROM:<sales@example.jp>\r\n";
+const std::string kRcptTo = "RCPT TO:<yamada@example.com>\r\n";
 const std::string kData = "DATA\r\n";
 const std::string kEndData = "\r\n.\r\n";
 // "山田様\r\nこんにちは。\r\n" in ISO-2022-JP.

@@ -19,8 +19,8 @@ using testing::ScriptedServer;
 
 const std::string kGreeting = "220 mail.example.jp ESMTP\r\n";
 const std::string kEhlo = "EHLO localhost\r\n";
-const std::string kMail = "MAIL FROM: <sender@example.jp>\r\n";
-const std::string kRcpt = "RCPT TO: <taro@example.jp>\r\n";
+const std::string kMail = "MAIL FROM:<sender@example.jp>\r\n";
+const std::string kRcpt = "RCPT TO:<taro@example.jp>\r\n";
 const std::string kData = "DATA\r\n";
 const std::string kEnd = "\r\n.\r\n";
 const std::string kQuit = "QUIT\r\n";

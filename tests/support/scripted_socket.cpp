@@ -30,6 +30,13 @@ class ScriptedSocket final : public StreamSocket {
     open_ = false;
   }
   bool IsOpen() const override { return open_; }
+  TlsOutcome StartTls(const TlsRequest&) override {
+    if (!Live()) return {};
+    return server_.ClientStartTls();
+  }
+  bool TlsActive() const override { return Live() && server_.tlsActive_; }
+  std::string LocalAddress() const override { return server_.localAddress_; }
+  bool PeerIsLoopback() const override { return server_.peerLoopback_; }
 
  private:
   bool Live() const { return open_ && *serverAlive_; }
@@ -60,6 +67,40 @@ ScriptedServer& ScriptedServer::Close() {
   return *this;
 }
 
+ScriptedServer& ScriptedServer::Handshake(TlsOutcome outcome) {
+  Step step{Step::Handshake, {}, 0};
+  step.outcome = std::move(outcome);
+  steps_.push_back(std::move(step));
+  return *this;
+}
+
+// A real handshake fails when the server has sent bytes the client has
+// not read: they are not a TLS record.
+TlsOutcome ScriptedServer::ClientStartTls() {
+  Advance();
+  if (next_ >= steps_.size() || steps_[next_].kind != Step::Handshake ||
+      received_.size() != matched_) {
+    if (mismatch_.empty()) mismatch_ = "the client started TLS out of turn";
+    TlsOutcome failed;
+    failed.status = TlsOutcome::HandshakeFailed;
+    failed.detail = "unexpected handshake";
+    return failed;
+  }
+  TlsOutcome outcome = steps_[next_].outcome;
+  if (!outgoing_.empty()) {
+    outcome = {};
+    outcome.status = TlsOutcome::HandshakeFailed;
+    outcome.detail = "wrong version number";
+  }
+  received_ += kTlsMarker;
+  matched_ = received_.size();
+  tlsActive_ = outcome.status == TlsOutcome::Ok;
+  if (!tlsActive_) closed_ = true;
+  ++next_;
+  Advance();
+  return outcome;
+}
+
 std::unique_ptr<StreamSocket> ScriptedServer::NewSocket() {
   return std::make_unique<ScriptedSocket>(*this);
 }
@@ -83,6 +124,7 @@ void ScriptedServer::Advance() {
       case Step::Send: outgoing_.push_back(step.bytes); break;
       case Step::AcceptOnly: acceptOnly_ = step.count; break;
       case Step::Close: closed_ = true; break;
+      case Step::Handshake: return;  // the client's StartTls takes it
       case Step::Expect: {
         const std::size_t n = std::min(pending.size(), step.bytes.size());
         if (pending.compare(0, n, step.bytes, 0, n) != 0) {
@@ -169,6 +211,12 @@ class RoutedSocket final : public StreamSocket {
     if (inner_) inner_->Close();
   }
   bool IsOpen() const override { return inner_ && inner_->IsOpen(); }
+  TlsOutcome StartTls(const TlsRequest& request) override {
+    return inner_ ? inner_->StartTls(request) : TlsOutcome{};
+  }
+  bool TlsActive() const override { return inner_ && inner_->TlsActive(); }
+  std::string LocalAddress() const override { return inner_ ? inner_->LocalAddress() : ""; }
+  bool PeerIsLoopback() const override { return inner_ && inner_->PeerIsLoopback(); }
 
  private:
   const std::map<std::string, ScriptedServer*>& servers_;

@@ -10,6 +10,10 @@
 //   AcceptOnly(30)          the client's next send call accepts 30 bytes (0
 //                           or less: the call fails);
 //   Close()                 the server closes the connection;
+//   Handshake(outcome)      the client must start TLS here; it gets
+//                           `outcome`, and from then on the transcript
+//                           holds the marker kTlsMarker at that place, so
+//                           a test sees what went out before and after;
 // and when the script ends the server stays silent. Everything the client
 // sent is kept, so a test compares the whole transcript byte for byte.
 #pragma once
@@ -27,11 +31,32 @@ namespace velkaro::testing {
 
 class ScriptedServer {
  public:
+  // Written into the transcript where the client started TLS.
+  static constexpr const char* kTlsMarker = "<TLS>";
+  // A handshake that succeeds with a verified certificate.
+  static TlsOutcome TlsOk() {
+    TlsOutcome o;
+    o.status = TlsOutcome::Ok;
+    o.fingerprint = "AA:BB";
+    return o;
+  }
+
   ScriptedServer& Send(std::string bytes);
   ScriptedServer& Expect(std::string bytes);
   ScriptedServer& ExpectThrough(std::string terminator);
   ScriptedServer& AcceptOnly(int count);
   ScriptedServer& Close();
+  ScriptedServer& Handshake(TlsOutcome outcome = TlsOk());
+  // What the client's socket says of its ends (defaults: unknown local
+  // address, a peer that is not on the loopback interface).
+  ScriptedServer& SetLocalAddress(std::string address) {
+    localAddress_ = std::move(address);
+    return *this;
+  }
+  ScriptedServer& SetPeerLoopback(bool loopback) {
+    peerLoopback_ = loopback;
+    return *this;
+  }
   // Connecting to this server fails.
   ScriptedServer& RefuseConnect() {
     refuseConnect_ = true;
@@ -60,10 +85,12 @@ class ScriptedServer {
  private:
   friend class ScriptedSocket;
   struct Step {
-    enum Kind { Send, Expect, ExpectThrough, AcceptOnly, Close } kind;
+    enum Kind { Send, Expect, ExpectThrough, AcceptOnly, Close, Handshake } kind;
     std::string bytes;
     int count = 0;
+    TlsOutcome outcome{};
   };
+  TlsOutcome ClientStartTls();
 
   void Advance();
   bool Connect(const std::string& host, int port);
@@ -85,6 +112,9 @@ class ScriptedServer {
   bool refuseCreate_ = false;
   std::string host_;
   int port_ = 0;
+  std::string localAddress_;
+  bool peerLoopback_ = false;
+  bool tlsActive_ = false;
   int connects_ = 0;
 
   // Tells the sockets whether this server still exists: a connection kept
