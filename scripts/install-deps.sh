@@ -4,11 +4,12 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git libssl-dev openssl
   clang libclang-rt-14-dev clang-format
   qt6-base-dev qt6-multimedia-dev libgtest-dev libgmock-dev libbenchmark-dev
   libxcb1-dev xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
   python3 python3-aiosmtpd dovecot-pop3d postfix nkf
+  libsecret-tools gnome-keyring dbus dbus-x11
 )
 
 missing=()

@@ -20,6 +20,7 @@ constexpr std::array kOptions = {
     KnownOption{"--title-in", Takes::Nothing},
     KnownOption{"--dry-run", Takes::Nothing},
     KnownOption{"--show-settings", Takes::Nothing},
+    KnownOption{"--store-password", Takes::Nothing},
     KnownOption{"--sound", Takes::Nothing},
     KnownOption{"--help", Takes::Nothing},
     KnownOption{"--version", Takes::Nothing},
@@ -133,6 +134,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       o.dryRun = true;
     } else if (name == "--show-settings") {
       o.showSettings = true;
+    } else if (name == "--store-password") {
+      o.storePassword = true;
     } else if (name == "--sound") {
       o.sound = true;
     }
@@ -165,12 +168,26 @@ The first line of the body text is the subject. Placeholders such as
   --dry-run            send nothing: print each mail (To, Subject, body)
                          as it would go out (on the wire half-width katakana
                          become full-width); writes no log and no copies
-  --show-settings      print every settings field as FIELD=VALUE
-  --set FIELD=VALUE    change a settings field and save the settings file;
+  --show-settings      print every settings field as FIELD=VALUE, those of
+                         Velkaro.cfg, then those of Velkaro.ini
+  --set FIELD=VALUE    change a settings field and save its settings file;
                          may be repeated (names as --show-settings prints)
+  --store-password     read the SMTP password from standard input (not
+                         echoed on a terminal) and keep it in the desktop's
+                         secret store, or in Velkaro.ini when no store can
+                         be reached; for smtpUser (else popUser) at
+                         smtpServer
   --sound              play the event sounds (with aplay, when present)
   -h, --help           display this help and exit
       --version        output version information and exit
+
+Fields of Velkaro.ini:
+  smtpSecurity=none|starttls|tls    smtpAuth=none|auto|plain|login|xoauth2
+  smtpUser=USER                     smtpPasswordCommand=COMMAND
+  heloName=NAME                     allowInsecureAuth=0|1
+  tlsTrustedFingerprint=SHA-256 of a certificate to accept (64 hex digits)
+  popSecurity=none|stls|tls
+The SMTP password is never a --set field: use --store-password.
 
 Progress and messages go to standard error.
 
@@ -180,7 +197,8 @@ Exit status:
            missing); nothing was sent
   2      wrong options or unusable input (body file, recipient,
            attachment, settings value)
-  3      the settings file could not be written
+  3      a settings file could not be written, or --store-password could
+           not keep the password
   10     the SMTP connection could not be opened
   20     the server did not accept QUIT after the last mail
   90     a failed run's QUIT failed as well

@@ -14,7 +14,7 @@ inline constexpr const char* kProgramName = "velkaro-send";
 // Exit statuses of the front end itself; a send run exits with its own
 // result code (0, 1, 10, 20, 90, 100 + n), which never collides with these.
 inline constexpr int kExitUsage = 2;          // wrong options or unusable input
-inline constexpr int kExitSettingsWrite = 3;  // the settings file could not be written
+inline constexpr int kExitSettingsWrite = 3;  // a settings file (or the password) not written
 
 struct CliOptions {
   std::optional<std::string> textFile;  // --text
@@ -28,6 +28,7 @@ struct CliOptions {
   bool titleIn = false;
   bool dryRun = false;
   bool showSettings = false;
+  bool storePassword = false;  // --store-password
   bool sound = false;
   bool help = false;
   bool version = false;
@@ -37,7 +38,9 @@ struct CliOptions {
     return dryRun || textFile || !to.empty() || !attach.empty() || !programWords.empty();
   }
   // Whether the command line asks for anything at all.
-  bool WantsAnything() const { return WantsRun() || showSettings || !sets.empty(); }
+  bool WantsAnything() const {
+    return WantsRun() || showSettings || storePassword || !sets.empty();
+  }
 };
 
 struct ParseResult {

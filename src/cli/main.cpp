@@ -13,9 +13,11 @@
 
 #include "cli/cli_options.h"
 #include "cli/dry_run.h"
+#include "cli/ini_fields.h"
 #include "cli/progress_display.h"
 #include "cli/run_report.h"
 #include "cli/settings_fields.h"
+#include "cli/store_password.h"
 #include "core/encoding.h"
 #include "core/zentool.h"
 #include "data/address_book.h"
@@ -85,9 +87,15 @@ class NoWindow : public CommandTarget {
 
 int ApplySettingsChanges(Settings& settings, const CliOptions& options) {
   SettingsRecord changed = settings.record;
+  VelkaroIni changedIni = settings.ini;
   bool refused = false;
+  bool recordChanged = false;
+  bool iniChanged = false;
   for (const auto& [name, value] : options.sets) {
-    const std::string problem = SetSettingsField(changed, name, value);
+    const bool inIni = FindSettingsField(name) == nullptr && IsIniField(name);
+    const std::string problem =
+        inIni ? SetIniField(changedIni, name, value) : SetSettingsField(changed, name, value);
+    (inIni ? iniChanged : recordChanged) = true;
     if (!problem.empty()) {
       Error(problem);
       refused = true;
@@ -98,12 +106,38 @@ int ApplySettingsChanges(Settings& settings, const CliOptions& options) {
     Error("the settings were not changed");
     return kExitUsage;
   }
-  settings.record = changed;
-  if (settings.SaveSettings() != 0) {
-    Error("could not write the settings file " + settings.SettingsFilePath());
-    return kExitSettingsWrite;
+  const VelkaroIni before = settings.ini;
+  if (iniChanged) {
+    settings.ini = changedIni;
+    if (settings.SaveIni() != 0) {
+      settings.ini = before;
+      Error("could not write the settings file " + settings.ini.Path());
+      return kExitSettingsWrite;
+    }
+  }
+  if (recordChanged) {
+    settings.record = changed;
+    if (settings.SaveSettings() != 0) {
+      if (iniChanged) {
+        settings.ini = before;
+        settings.SaveIni();  // back to what it held before this run
+      }
+      Error("could not write the settings file " + settings.SettingsFilePath());
+      return kExitSettingsWrite;
+    }
   }
   return 0;
+}
+
+int StorePassword(Settings& settings) {
+  const std::optional<std::string> password = ReadPasswordLine(STDIN_FILENO, STDERR_FILENO);
+  if (!password) {
+    Error("--store-password: no password on standard input");
+    return kExitUsage;
+  }
+  const StorePasswordResult result = StoreSmtpPassword(settings, *password);
+  Error(result.message);
+  return result.exitStatus;
 }
 
 // The program's own words and a setup file named on its own, applied as
@@ -290,13 +324,22 @@ int Run(const CliOptions& options) {
     Error("the settings file " + settings.SettingsFilePath() +
           " has an unknown size; using the defaults");
   }
+  if (settings.LoadIni() != 0) {
+    Error("cannot read the settings file " + settings.ini.Path() + "; using its defaults");
+  }
+  for (const std::string& warning : IniValueWarnings(settings.ini)) Error(warning);
   // Like the program at start: the event sounds always find a file.
   EnsureDefaultSounds(settings.GetProgramFolder());
 
   if (!options.sets.empty()) {
     if (const int status = ApplySettingsChanges(settings, options); status != 0) return status;
   }
-  if (options.showSettings) Write(stdout, FormatSettings(settings.record));
+  if (options.storePassword) {
+    if (const int status = StorePassword(settings); status != 0) return status;
+  }
+  if (options.showSettings) {
+    Write(stdout, FormatSettings(settings.record) + FormatIniSettings(settings.ini));
+  }
   if (!options.WantsRun()) return 0;
 
   const std::string addressBookPath = Zentool().ZenJoinPath(

@@ -161,6 +161,7 @@ Settings::Settings() : record(DefaultSettingsRecord()) {
   executablePath_ = platform.ExecutablePath();
   programFolder_ = platform.ProgramFolder();
   settingsFilePath_ = Zentool().ZenJoinPath(programFolder_, kFileName);
+  ini.SetPath(Zentool().ZenJoinPath(programFolder_, VelkaroIni::kFileName));
 }
 
 int Settings::LoadSettings() {

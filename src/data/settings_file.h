@@ -7,6 +7,7 @@
 #include <string>
 
 #include "data/settings_record.h"
+#include "data/velkaro_ini.h"
 
 namespace velkaro {
 
@@ -32,6 +33,11 @@ class Settings {
   // The file is readable by its owner only: it holds the POP3 password.
   int SaveSettings();
 
+  // "Velkaro.ini" beside the settings file, with `ini`'s results; no pause
+  // after a save (the record's pause belongs to the record's save).
+  int LoadIni() { return ini.Load(); }
+  int SaveIni() { return ini.Save(); }
+
   // The folder of the settings, the address book, "Log" and "Text", without
   // a trailing separator.
   const std::string& GetProgramFolder() const { return programFolder_; }
@@ -39,6 +45,8 @@ class Settings {
   const std::string& SettingsFilePath() const { return settingsFilePath_; }
 
   SettingsRecord record;
+  // The settings beyond the record (TLS, SMTP AUTH); not read here.
+  VelkaroIni ini;
 
  private:
   std::string executablePath_;

@@ -7,6 +7,7 @@
 #include "job/personalise.h"
 #include "job/send_job.h"
 #include "job/send_log.h"
+#include "job/smtp_credentials.h"
 
 namespace velkaro {
 
@@ -24,6 +25,7 @@ int SendJob::RunSendJob() {
   PullFromView();
   unsavedCopies.clear();
   unwrittenLog.clear();
+  failureReason.clear();
   RunState run;
   run.start = CurrentPlatform().Now();
   run.connection = std::make_unique<MailConnection>(this);
@@ -43,6 +45,7 @@ int SendJob::RunSendJob() {
     mail.SetProgressSound(progressSound);
   }
   mail.SetServerSettings(ServerBlock(settings_.record));
+  mail.SetSecuritySettings(SecurityForRun(settings_.ini, ServerBlock(settings_.record)));
   SetStatus(Sjis("SMTP(") + mail.GetServerText(4) + Sjis(")オープン処理中です"));
   if (mail.SmtpOpen() != 0) return FinishRun(run, 10, count);
 
@@ -99,7 +102,10 @@ int SendJob::SendToRecipients(RunState& run, int count) {
     const int code =
         mail.SendOneMail({subject, mailBody, attachmentList, name, address, i == 0 ? 1 : 0});
     sendDetails += mail.GetTranscript();
-    if (code != 0) return code + 100;
+    if (code != 0) {
+      if (!mail.GetFailureReason().empty()) sendDetails += "  " + mail.GetFailureReason() + "\r\n";
+      return code + 100;
+    }
     PlayEventSound(3);
     mail.ResetProgress();
   }
@@ -126,6 +132,10 @@ int SendJob::FinishRun(RunState& run, int result, int count) {
   } else {
     PlayEventSound(2);
     message = Sjis("メール送信でエラー検出 RetCode=") + std::to_string(result);
+    // The server's refusal or the TLS/login problem, so that the user
+    // learns why and not only which step.
+    failureReason = mail.GetFailureReason();
+    if (!failureReason.empty()) message += " " + failureReason;
   }
   if (!unsavedCopies.empty()) {
     message += Sjis(" 送信文の控え") + std::to_string(unsavedCopies.size()) +

@@ -114,6 +114,9 @@ class SendJob : public TimerTarget {
   // run log instead.
   std::vector<std::string> unsavedCopies;
   std::string unwrittenLog;
+  // Why the last run failed in words (Shift_JIS): the server's refusal or
+  // what went wrong with TLS or the login; empty when nothing was said.
+  std::string failureReason;
   std::string sendButtonCaption;  // Shift_JIS
   bool sendButtonEnabled = true;
   std::string windowTitle;  // Shift_JIS

@@ -14,6 +14,7 @@
 
 #include "core/encoding.h"
 #include "platform/posix_services.h"
+#include "platform/secret_store.h"
 
 extern char** environ;
 
@@ -236,6 +237,24 @@ std::string HeadlessPlatform::ProgramFolder() {
   // Worked out once: it may create the folder on first use.
   if (!programFolder_) programFolder_ = posix::ProgramFolder(ExecutablePath());
   return *programFolder_;
+}
+
+std::optional<std::string> HeadlessPlatform::LookupSecret(const std::string& account) {
+  return posix::LookupSecret(*this, account);
+}
+
+int HeadlessPlatform::StoreSecret(const std::string& account, const std::string& secret) {
+  return posix::StoreSecret(*this, account, secret);
+}
+
+std::optional<std::string> HeadlessPlatform::RunPasswordCommand(const std::string& command,
+                                                                int timeoutMs) {
+  return posix::RunPasswordCommand(*this, command, timeoutMs);
+}
+
+std::string HeadlessPlatform::HostName() {
+  if (!hostName_) hostName_ = posix::FullyQualifiedHostName();
+  return *hostName_;
 }
 
 std::tm HeadlessPlatform::LocalTime(std::time_t t) {

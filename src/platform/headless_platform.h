@@ -73,6 +73,11 @@ class HeadlessPlatform : public Platform {
   std::string ExecutablePath() override;
   std::string VersionString() override;
   std::string ProgramFolder() override;
+  std::string HostName() override;
+  std::optional<std::string> LookupSecret(const std::string& account) override;
+  int StoreSecret(const std::string& account, const std::string& secret) override;
+  std::optional<std::string> RunPasswordCommand(const std::string& command,
+                                                int timeoutMs = 30000) override;
   std::time_t Now() override { return std::time(nullptr); }
   std::tm LocalTime(std::time_t t) override;
 
@@ -99,6 +104,7 @@ class HeadlessPlatform : public Platform {
   int waveCapMs_ = 10000;
   std::optional<std::string> executablePath_;
   std::optional<std::string> programFolder_;
+  std::optional<std::string> hostName_;  // asked once: the resolver may be slow
 };
 
 }  // namespace velkaro

@@ -1,9 +1,14 @@
 #include "platform/posix_services.h"
 
+#include <netdb.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -95,6 +100,41 @@ std::tm LocalTime(std::time_t t) {
 
 std::string BuildVersion() {
   return std::string(VELKARO_VERSION) + ".0";
+}
+
+std::string QualifiedHostNameOrEmpty(std::string name) {
+  while (!name.empty() && name.back() == '.') name.pop_back();
+  std::string lower = name;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string first = lower.substr(0, lower.find('.'));
+  // Debian and Red Hat name the loopback address "localhost.localdomain",
+  // "localhost6.localdomain6" or "ip6-localhost": a peer cannot reach us by
+  // any of them.
+  const bool loopback = first == "localhost" || first == "localhost4" || first == "localhost6" ||
+                        first == "ip6-localhost" || first == "ip6-loopback";
+  // An address is no domain name (EHLO wants it as a bracketed literal).
+  const bool address = name.find(':') != std::string::npos ||
+                       name.find_first_not_of("0123456789.") == std::string::npos;
+  if (loopback || address || name.find('.') == std::string::npos || name.front() == '.') {
+    return {};
+  }
+  return name;
+}
+
+std::string FullyQualifiedHostName() {
+  char own[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(own, sizeof own - 1) != 0 || own[0] == '\0') return {};
+  std::string name = own;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_flags = AI_CANONNAME;
+  addrinfo* list = nullptr;
+  if (::getaddrinfo(own, nullptr, &hints, &list) == 0) {
+    if (list != nullptr && list->ai_canonname != nullptr) name = list->ai_canonname;
+    ::freeaddrinfo(list);
+  }
+  return QualifiedHostNameOrEmpty(name);
 }
 
 }  // namespace velkaro::posix

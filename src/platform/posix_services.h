@@ -24,6 +24,12 @@ std::string ProgramFolder(const std::string& executablePath);
 std::tm LocalTime(std::time_t t);
 // The version the build was made with, "major.minor.patch.0".
 std::string BuildVersion();
+// This host's fully qualified domain name (for EHLO, RFC 5321 4.1.4): its
+// canonical name, or the name it was given when it has none; empty unless
+// that has a dot in it and is not a loopback name ("localhost.localdomain").
+std::string FullyQualifiedHostName();
+// `name` when it qualifies as such a name (see above), else empty.
+std::string QualifiedHostNameOrEmpty(std::string name);
 
 // A TCP socket whose connect waits in 1 ms sleep-and-pump steps on
 // `platform` (at most `connectTimeoutMs`), so the window stays alive.

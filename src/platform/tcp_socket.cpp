@@ -1,6 +1,8 @@
 // TCP stream socket on POSIX sockets. Connecting and sending never block the
 // user-interface thread for long: both wait in 1 ms sleep-and-pump steps, so
 // timers and the stop button keep working while a slow server is reached.
+// After StartTls every byte goes through the TLS session instead.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -15,13 +17,41 @@
 
 #include "platform/platform.h"
 #include "platform/posix_services.h"
+#include "platform/tls_session.h"
 
 namespace velkaro::posix {
 namespace {
 
-// How long one send may wait for room in the socket's buffer before it
-// reports the bytes accepted so far (or a failure).
-constexpr int kSendTimeoutMs = 20000;
+// The numeric form of an address, without brackets or zone; an IPv4 address
+// mapped into IPv6 is shown as the IPv4 address it is.
+std::string NumericAddress(const sockaddr_storage& address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address.ss_family == AF_INET) {
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+    ::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+  } else if (address.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+    if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
+      ::inet_ntop(AF_INET, &v6.sin6_addr.s6_addr[12], text, sizeof text);
+    } else {
+      ::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+    }
+  }
+  return text;
+}
+
+bool IsLoopback(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) {
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+    return (ntohl(v4.sin_addr.s_addr) >> 24) == 127;
+  }
+  if (address.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+    return IN6_IS_ADDR_LOOPBACK(&v6.sin6_addr) ||
+           (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr) && v6.sin6_addr.s6_addr[12] == 127);
+  }
+  return false;
+}
 
 class TcpSocket final : public StreamSocket {
  public:
@@ -47,15 +77,21 @@ class TcpSocket final : public StreamSocket {
     if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0) {
       return false;
     }
+    // A name may stand for several addresses ("localhost" for ::1 and
+    // 127.0.0.1); they share one time-out, so the user waits no longer for
+    // a name with many addresses than for one.
+    connectWaited_ = 0;
     for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
       if (ConnectTo(*ai)) break;
     }
     ::freeaddrinfo(list);
+    if (fd_ >= 0) host_ = host;
     return fd_ >= 0;
   }
 
   int Send(const char* data, int length) override {
-    if (fd_ < 0 || length < 0) return -1;
+    if (tls_) return tls_->Send(data, length);
+    if (fd_ < 0 || length < 0 || tlsFailed_) return -1;
     int sent = 0;
     int waited = 0;
     while (sent < length) {
@@ -78,7 +114,8 @@ class TcpSocket final : public StreamSocket {
 
   bool ReadableBytes(int& count) override {
     count = 0;
-    if (fd_ < 0) return false;
+    if (tls_) return tls_->ReadableBytes(count);
+    if (fd_ < 0 || tlsFailed_) return false;
     int available = 0;
     if (::ioctl(fd_, FIONREAD, &available) != 0) return false;
     if (available == 0 && PeerHasClosed()) return false;
@@ -87,7 +124,8 @@ class TcpSocket final : public StreamSocket {
   }
 
   int Receive(char* buffer, int capacity) override {
-    if (fd_ < 0 || capacity <= 0) return -1;
+    if (tls_) return tls_->Receive(buffer, capacity);
+    if (fd_ < 0 || capacity <= 0 || tlsFailed_) return -1;
     ssize_t n;
     do {
       n = ::recv(fd_, buffer, static_cast<size_t>(capacity), MSG_DONTWAIT);
@@ -96,11 +134,47 @@ class TcpSocket final : public StreamSocket {
   }
 
   void Close() override {
+    if (tls_) tls_->Shutdown();
+    tls_.reset();
+    tlsFailed_ = false;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
   }
 
   bool IsOpen() const override { return fd_ >= 0; }
+
+  TlsOutcome StartTls(const TlsRequest& request) override {
+    if (fd_ < 0 || tls_ || tlsFailed_) return {};
+    TlsRequest checked = request;
+    // Without a name of its own the certificate is checked against the
+    // host the connection was made to, never against nothing.
+    if (checked.hostName.empty()) checked.hostName = host_;
+    TlsOutcome outcome;
+    tls_ = TlsSession::Handshake(
+        fd_, checked, [this] { WaitStep(); }, outcome);
+    // The stream is somewhere inside a handshake now: plain bytes would be
+    // meaningless, so the socket only fails until it is closed.
+    tlsFailed_ = tls_ == nullptr;
+    return outcome;
+  }
+
+  bool TlsActive() const override { return tls_ != nullptr; }
+
+  std::string LocalAddress() const override {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return {};
+    }
+    return NumericAddress(address);
+  }
+
+  bool PeerIsLoopback() const override {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    return fd_ >= 0 && ::getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+           IsLoopback(address);
+  }
 
  private:
   void WaitStep() {
@@ -143,9 +217,11 @@ class TcpSocket final : public StreamSocket {
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   }
 
+  // Each address is looked at once even when the time-out is spent, so a
+  // refused first address leaves the next one its chance.
   bool AwaitConnect(int fd) {
     if (errno != EINPROGRESS) return false;
-    for (int waited = 0; waited <= connectTimeoutMs_; ++waited) {
+    for (;;) {
       pollfd p{fd, POLLOUT, 0};
       const int ready = ::poll(&p, 1, 0);
       if (ready < 0 && errno != EINTR) return false;
@@ -155,15 +231,20 @@ class TcpSocket final : public StreamSocket {
         ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
         return error == 0;
       }
+      if (connectWaited_ >= connectTimeoutMs_) return false;
       WaitStep();
+      ++connectWaited_;
     }
-    return false;
   }
 
   Platform& platform_;
   int connectTimeoutMs_;
+  int connectWaited_ = 0;  // wait steps of the current Connect, all addresses
   bool created_ = false;
   int fd_ = -1;
+  std::string host_;  // as given to Connect
+  std::unique_ptr<TlsSession> tls_;
+  bool tlsFailed_ = false;
 };
 
 }  // namespace

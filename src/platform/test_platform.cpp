@@ -138,6 +138,27 @@ std::string TestPlatform::VersionString() {
   return posix::BuildVersion();
 }
 
+std::optional<std::string> TestPlatform::LookupSecret(const std::string& account) {
+  secretLookups_.push_back(account);
+  if (!secretStoreReachable_) return std::nullopt;
+  const auto it = secrets_.find(account);
+  if (it == secrets_.end()) return std::nullopt;
+  return it->second;
+}
+
+int TestPlatform::StoreSecret(const std::string& account, const std::string& secret) {
+  if (!secretStoreReachable_) return 1;
+  secrets_[account] = secret;
+  return 0;
+}
+
+std::optional<std::string> TestPlatform::RunPasswordCommand(const std::string& command, int) {
+  passwordCommandsRun_.push_back(command);
+  const auto it = passwordCommands_.find(command);
+  if (it == passwordCommands_.end()) return std::nullopt;
+  return it->second;
+}
+
 std::time_t TestPlatform::Now() {
   return epoch_ + static_cast<std::time_t>(virtualMs_ / 1000);
 }

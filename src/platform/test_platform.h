@@ -57,8 +57,20 @@ class TestPlatform : public Platform {
   void SetProgramFolder(std::string folder) { programFolder_ = std::move(folder); }
   void SetExecutablePath(std::string path) { executablePath_ = std::move(path); }
   void SetSocketsStartResult(bool ok) { socketsStartResult_ = ok; }
+  // What HostName answers (empty: the host has no qualified name).
+  void SetHostName(std::string name) { hostName_ = std::move(name); }
   // Called on every `Pump`, after due timers and posted commands.
   void SetPumpHook(std::function<void()> hook) { pumpHook_ = std::move(hook); }
+  // The secret store: what it holds (by account) and whether it answers;
+  // an unreachable store finds nothing and keeps nothing (StoreSecret 1).
+  void SetSecretStoreReachable(bool reachable) { secretStoreReachable_ = reachable; }
+  void SetStoredSecret(const std::string& account, const std::string& secret) {
+    secrets_[account] = secret;
+  }
+  // The first line each password command prints; unscripted commands fail.
+  void SetPasswordCommandOutput(const std::string& command, std::optional<std::string> line) {
+    passwordCommands_[command] = std::move(line);
+  }
 
   // --- what happened ---
   const std::vector<MessageBoxCall>& MessageBoxes() const { return boxes_; }
@@ -69,6 +81,10 @@ class TestPlatform : public Platform {
   const std::vector<std::string>& PlayedWaves() const { return playedWaves_; }
   const std::vector<std::string>& ShellOpened() const { return shellOpened_; }
   const std::vector<FileDialogRequest>& FileDialogs() const { return fileDialogs_; }
+  const std::map<std::string, std::string>& StoredSecrets() const { return secrets_; }
+  // Accounts looked up and commands run, in order.
+  const std::vector<std::string>& SecretLookups() const { return secretLookups_; }
+  const std::vector<std::string>& PasswordCommandsRun() const { return passwordCommandsRun_; }
   long long VirtualMs() const { return virtualMs_; }
   long long PumpCount() const { return pumps_; }
   bool TimerRunning(TimerTarget* target, int id) const { return timers_.count({target, id}) != 0; }
@@ -94,6 +110,11 @@ class TestPlatform : public Platform {
   std::string ExecutablePath() override { return executablePath_; }
   std::string VersionString() override;
   std::string ProgramFolder() override { return programFolder_; }
+  std::string HostName() override { return hostName_; }
+  std::optional<std::string> LookupSecret(const std::string& account) override;
+  int StoreSecret(const std::string& account, const std::string& secret) override;
+  std::optional<std::string> RunPasswordCommand(const std::string& command,
+                                                int timeoutMs = 30000) override;
   std::time_t Now() override;
   std::tm LocalTime(std::time_t t) override;
 
@@ -121,12 +142,18 @@ class TestPlatform : public Platform {
   std::function<std::unique_ptr<StreamSocket>()> socketFactory_;
   std::function<void()> pumpHook_;
   std::optional<std::string> clipboard_;
+  std::map<std::string, std::string> secrets_;
+  std::map<std::string, std::optional<std::string>> passwordCommands_;
+  std::vector<std::string> secretLookups_;
+  std::vector<std::string> passwordCommandsRun_;
+  bool secretStoreReachable_ = true;
   bool shellOpenResult_ = true;
   bool socketsStartResult_ = true;
   bool realSleep_ = false;
   bool delivering_ = false;
   std::string programFolder_ = ".";
   std::string executablePath_ = "./velkaro";
+  std::string hostName_;
   std::time_t epoch_ = 0;  // calendar time at virtual millisecond 0
   long utcOffset_ = 0;
   long long virtualMs_ = 0;

@@ -42,8 +42,8 @@ TEST_F(AbsurdSettingsTest, TheRunUsesUsablePortsAndSpeeds) {
     AddRecipient(Sjis("山田"), "yamada@example.jp");
     job->bodyText = Sjis("件名\r\n") + std::string(1000, 'x') + "\r\n";
     server.Send("220 ready\r\n").Expect("EHLO localhost\r\n").Send("250 ok\r\n");
-    server.Expect("MAIL FROM: <from@example.jp>\r\n").Send("250 ok\r\n");
-    server.Expect("RCPT TO: <yamada@example.jp>\r\n").Send("250 ok\r\n");
+    server.Expect("MAIL FROM:<from@example.jp>\r\n").Send("250 ok\r\n");
+    server.Expect("RCPT TO:<yamada@example.jp>\r\n").Send("250 ok\r\n");
     server.Expect("DATA\r\n").Send("354 go\r\n").ExpectThrough("\r\n.\r\n").Send("250 ok\r\n");
     server.Expect("QUIT\r\n").Send("221 bye\r\n");
     EXPECT_EQ(job->RunSendJob(), 0);

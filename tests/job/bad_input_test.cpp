@@ -238,7 +238,7 @@ TEST_F(BadInputTest, LinesWithThousandsOfFieldsSendTheFirstTen) {
   EXPECT_EQ(job->RunSendJob(), 0);
   ASSERT_EQ(receiver.Mails().size(), 1u);
   EXPECT_NE(std::find(receiver.Commands().begin(), receiver.Commands().end(),
-                      "RCPT TO: <yamada@example.jp>"),
+                      "RCPT TO:<yamada@example.jp>"),
             receiver.Commands().end());
   EXPECT_EQ(receiver.Mails()[0].find("\tX"), std::string::npos);
   const std::string log = SjisToUtf8(testing::ReadBytes(dir.File("Log/log202612.txt")));

@@ -113,7 +113,8 @@ TEST_F(JobFileFaultTest, AProgramFolderThatCannotBeWrittenDoesNotStopTheRun) {
        " 2通のメール送信を完了しました。 送信文の控え2通を保存できませんでした。"
        " 送信ログを書き込めませんでした。"},
       {"second rejected", true, 106,
-       "メール送信でエラー検出 RetCode=106 送信文の控え2通を保存できませんでした。"
+       "メール送信でエラー検出 RetCode=106 サーバーの応答: 550 no such user "
+       "送信文の控え2通を保存できませんでした。"
        " 送信ログを書き込めませんでした。"},
   };
   std::string notRun;
@@ -138,8 +139,8 @@ TEST_F(JobFileFaultTest, AProgramFolderThatCannotBeWrittenDoesNotStopTheRun) {
       job->bodyText = Sjis("件名\r\n") + Big('x');
       server.Send("220 ready\r\n").Expect("EHLO localhost\r\n").Send("250 ok\r\n");
       for (const char* to : {"one@example.jp", "two@example.jp"}) {
-        server.Expect("MAIL FROM: <from@example.jp>\r\n").Send("250 ok\r\n");
-        server.Expect(std::string("RCPT TO: <") + to + ">\r\n");
+        server.Expect("MAIL FROM:<from@example.jp>\r\n").Send("250 ok\r\n");
+        server.Expect(std::string("RCPT TO:<") + to + ">\r\n");
         if (r.secondRejected && to[0] == 't') {
           server.Send("550 no such user\r\n");
           break;

@@ -107,8 +107,8 @@ void RunTest::Greeting() {
 }
 
 void RunTest::Accepted(const std::string& to) {
-  smtp.Expect("MAIL FROM: <from@example.jp>\r\n").Send("250 ok\r\n");
-  smtp.Expect("RCPT TO: <" + to + ">\r\n").Send("250 ok\r\n");
+  smtp.Expect("MAIL FROM:<from@example.jp>\r\n").Send("250 ok\r\n");
+  smtp.Expect("RCPT TO:<" + to + ">\r\n").Send("250 ok\r\n");
   smtp.Expect("DATA\r\n").Send("354 go\r\n");
   smtp.ExpectThrough("\r\n.\r\n").Send("250 queued\r\n");
 }

@@ -58,8 +58,8 @@ std::vector<Turn> SmtpDialogue(bool withMail) {
   std::vector<Turn> turns = {{"greeting", "", "220 ready\r\n", false, false},
                              Command("EHLO", "EHLO localhost\r\n", "250 ok\r\n")};
   if (withMail) {
-    turns.push_back(Command("MAIL", "MAIL FROM: <from@example.jp>\r\n", "250 ok\r\n"));
-    turns.push_back(Command("RCPT", "RCPT TO: <yamada@example.jp>\r\n", "250 ok\r\n"));
+    turns.push_back(Command("MAIL", "MAIL FROM:<from@example.jp>\r\n", "250 ok\r\n"));
+    turns.push_back(Command("RCPT", "RCPT TO:<yamada@example.jp>\r\n", "250 ok\r\n"));
     turns.push_back(Command("DATA", "DATA\r\n", "354 go\r\n"));
     turns.push_back(Content("From", "<from@example.jp>\r\n"));
     turns.push_back(Content("To", "<yamada@example.jp>\r\n"));

@@ -42,8 +42,8 @@ class SendRunTest : public testing::PlatformTest, public CommandTarget {
   }
   void Greeting() { smtp.Send("220 ready\r\n").Expect("EHLO localhost\r\n").Send("250 ok\r\n"); }
   void Envelope(const char* to) {
-    smtp.Expect("MAIL FROM: <from@example.jp>\r\n").Send("250 ok\r\n");
-    smtp.Expect(std::string("RCPT TO: <") + to + ">\r\n");
+    smtp.Expect("MAIL FROM:<from@example.jp>\r\n").Send("250 ok\r\n");
+    smtp.Expect(std::string("RCPT TO:<") + to + ">\r\n");
   }
   void Accepted(const char* to) {
     Envelope(to);
@@ -143,7 +143,11 @@ TEST_F(SendRunTest, ARejectedRecipientEndsTheRunAndQuitIsStillSent) {
   EXPECT_EQ(job->RunSendJob(), 106);
   EXPECT_TRUE(smtp.Mismatch().empty()) << smtp.Mismatch();
   EXPECT_TRUE(smtp.Finished());
-  EXPECT_EQ(Statuses().back(), "メール送信でエラー検出 RetCode=106");
+  // The server's own words say why, in the status bar, the log and the
+  // details.
+  EXPECT_EQ(Statuses().back(), "メール送信でエラー検出 RetCode=106 サーバーの応答: 550 no such user");
+  EXPECT_NE(Log().find("RetCode=106 サーバーの応答: 550 no such user"), std::string::npos);
+  EXPECT_NE(SjisToUtf8(job->DetailsText()).find("550 no such user"), std::string::npos);
   EXPECT_EQ(platform.PlayedWaves().back(), Wave("ErrorEnd.wav"));
   EXPECT_EQ(Log().find("三"), std::string::npos);
   // The failing mail was archived before it was sent; the third was not.
@@ -161,14 +165,19 @@ TEST_F(SendRunTest, ARefusalEndsTheRunWithQuitAndNinetyOnlyWhenQuitFails) {
     const char* refusal;    // the server's answer to that step
     const char* quitReply;  // nullptr: the server hangs up after the refusal
     int result;
+    const char* reason;  // the server's words the status text ends with
   };
   const Row rows[] = {
-      {"MAIL refused", 0, "550 5.7.1 relaying denied\r\n", "221 bye\r\n", 106},
-      {"RCPT refused", 1, "550 no such user\r\n", "221 bye\r\n", 106},
-      {"DATA answered without go-ahead", 2, "250 ok\r\n", "221 bye\r\n", 106},
-      {"end of data refused", 3, "554 5.6.0 rejected\r\n", "221 bye\r\n", 111},
-      {"RCPT refused, QUIT refused", 1, "550 no such user\r\n", "500 what?\r\n", 90},
-      {"end of data refused, then a hang-up", 3, "421 4.3.0 closing\r\n", nullptr, 90},
+      {"MAIL refused", 0, "550 5.7.1 relaying denied\r\n", "221 bye\r\n", 106,
+       "550 5.7.1 relaying denied"},
+      {"RCPT refused", 1, "550 no such user\r\n", "221 bye\r\n", 106, "550 no such user"},
+      {"DATA answered without go-ahead", 2, "250 ok\r\n", "221 bye\r\n", 106, "250 ok"},
+      {"end of data refused", 3, "554 5.6.0 rejected\r\n", "221 bye\r\n", 111,
+       "554 5.6.0 rejected"},
+      {"RCPT refused, QUIT refused", 1, "550 no such user\r\n", "500 what?\r\n", 90,
+       "500 what?"},
+      {"end of data refused, then a hang-up", 3, "421 4.3.0 closing\r\n", nullptr, 90,
+       "421 4.3.0 closing"},
   };
   AddRecipient("山田", "yamada@example.jp");
   job->bodyText = S("件名\r\n本文\r\n");
@@ -176,8 +185,8 @@ TEST_F(SendRunTest, ARefusalEndsTheRunWithQuitAndNinetyOnlyWhenQuitFails) {
     SCOPED_TRACE(row.name);
     ScriptedServer server;
     network.Add("smtp.test", server);
-    const std::string lines[] = {"MAIL FROM: <from@example.jp>\r\n",
-                                 "RCPT TO: <yamada@example.jp>\r\n", "DATA\r\n"};
+    const std::string lines[] = {"MAIL FROM:<from@example.jp>\r\n",
+                                 "RCPT TO:<yamada@example.jp>\r\n", "DATA\r\n"};
     const char* const accepted[] = {"250 ok\r\n", "250 ok\r\n", "354 go\r\n"};
     server.Send("220 ready\r\n").Expect("EHLO localhost\r\n").Send("250 ok\r\n");
     for (int i = 0; i < 3 && i <= row.refusedStep; ++i) {
@@ -195,7 +204,8 @@ TEST_F(SendRunTest, ARefusalEndsTheRunWithQuitAndNinetyOnlyWhenQuitFails) {
     EXPECT_TRUE(server.Mismatch().empty()) << server.Mismatch();
     EXPECT_TRUE(server.Finished());
     EXPECT_TRUE(server.ClientClosed());
-    EXPECT_EQ(Statuses().back(), "メール送信でエラー検出 RetCode=" + std::to_string(row.result));
+    EXPECT_EQ(Statuses().back(), "メール送信でエラー検出 RetCode=" + std::to_string(row.result) +
+                                     " サーバーの応答: " + row.reason);
   }
 }
 
@@ -217,8 +227,8 @@ TEST_F(SendRunTest, TitleInDecidesWhetherTheSubjectStaysInTheBody) {
     job->bodyText = S("件名だけ");
     job->titleIn = titleIn;
     server.Send("220 ready\r\n").Expect("EHLO localhost\r\n").Send("250 ok\r\n");
-    server.Expect("MAIL FROM: <from@example.jp>\r\n").Send("250 ok\r\n");
-    server.Expect("RCPT TO: <yamada@example.jp>\r\n").Send("250 ok\r\n");
+    server.Expect("MAIL FROM:<from@example.jp>\r\n").Send("250 ok\r\n");
+    server.Expect("RCPT TO:<yamada@example.jp>\r\n").Send("250 ok\r\n");
     server.Expect("DATA\r\n").Send("354 go\r\n").ExpectThrough("\r\n.\r\n");
     server.Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n");
     EXPECT_EQ(job->RunSendJob(), 0);

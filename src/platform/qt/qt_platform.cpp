@@ -20,6 +20,7 @@
 #include "core/encoding.h"
 #include "platform/posix_services.h"
 #include "platform/qt/wave_file.h"
+#include "platform/secret_store.h"
 
 namespace velkaro::qt {
 namespace {
@@ -274,6 +275,24 @@ std::string QtPlatform::ProgramFolder() {
 
 std::time_t QtPlatform::Now() {
   return std::time(nullptr);
+}
+
+std::optional<std::string> QtPlatform::LookupSecret(const std::string& account) {
+  return posix::LookupSecret(*this, account);
+}
+
+int QtPlatform::StoreSecret(const std::string& account, const std::string& secret) {
+  return posix::StoreSecret(*this, account, secret);
+}
+
+std::optional<std::string> QtPlatform::RunPasswordCommand(const std::string& command,
+                                                          int timeoutMs) {
+  return posix::RunPasswordCommand(*this, command, timeoutMs);
+}
+
+std::string QtPlatform::HostName() {
+  if (!hostName_) hostName_ = posix::FullyQualifiedHostName();
+  return *hostName_;
 }
 
 std::tm QtPlatform::LocalTime(std::time_t t) {

@@ -71,6 +71,11 @@ class QtPlatform : public Platform {
   std::string ExecutablePath() override;
   std::string VersionString() override;
   std::string ProgramFolder() override;
+  std::string HostName() override;
+  std::optional<std::string> LookupSecret(const std::string& account) override;
+  int StoreSecret(const std::string& account, const std::string& secret) override;
+  std::optional<std::string> RunPasswordCommand(const std::string& command,
+                                                int timeoutMs = 30000) override;
   std::time_t Now() override;
   std::tm LocalTime(std::time_t t) override;
 
@@ -87,6 +92,7 @@ class QtPlatform : public Platform {
   QPointer<QWidget> mainWindow_;
   std::function<void(const QString&)> statusSink_;
   std::optional<std::string> programFolder_;
+  std::optional<std::string> hostName_;  // asked once: the resolver may be slow
   bool requireAudioOutput_ = true;
 };
 

@@ -1,0 +1,68 @@
+#include "job/server_check.h"
+
+#include "core/encoding.h"
+
+namespace velkaro {
+
+ServerCheck::ServerCheck(const ServerSettings& server, const SecuritySettings& security,
+                         TimerTarget* timers)
+    : server_(server), security_(security), timers_(timers) {}
+
+ServerCheck::~ServerCheck() = default;
+
+// The steps are those of a run's start: the POP3 login only when a POP3
+// server is set, as a run logs in only then, and after it the SMTP side.
+// The POP3 session is ended with QUIT before SMTP is tried.
+int ServerCheck::Run(const Report& report) {
+  if (connection_) return -1;
+  connection_ = std::make_unique<MailConnection>(timers_);
+  MailConnection& mail = *connection_;
+  mail.SetServerSettings(server_);
+  mail.SetSecuritySettings(security_);
+  mail.SetSpeed(100);
+  mail.onStep = [&report](const std::string& step, bool ok, const std::string& detail) {
+    report({step, ok, detail});
+  };
+  int result = 0;
+  if (!FieldText(server_.popServer).empty()) {
+    if (mail.PopLogin() != 0) {
+      if (mail.popOpen == 1) mail.PopQuit();
+      result = 105;
+    } else {
+      const int quit = mail.PopQuit();
+      report({"POP3 QUIT", quit == 0, MailConnectionReply(mail)});
+    }
+  }
+  if (result == 0 && mail.abandonWaits != 0) result = 10;
+  if (result == 0) {
+    if (mail.SmtpOpen() != 0) {
+      result = 10;
+    } else {
+      const int quit = mail.SmtpQuit();
+      report({"QUIT", quit == 0, MailConnectionReply(mail)});
+      if (quit != 0) result = 20;
+    }
+  }
+  connection_.reset();
+  return result;
+}
+
+std::string ServerCheck::MailConnectionReply(const MailConnection& mail) {
+  std::string line = mail.lastReply.substr(0, mail.lastReply.find_first_of("\r\n"));
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+  }
+  return line;
+}
+
+// A handler inside one of the check's waits: the stop request ends a TLS
+// handshake, and clearing the reply flag ends a wait for a reply just as
+// the reply time-out does, so the step fails at once and nothing follows.
+void ServerCheck::Cancel() {
+  if (!connection_) return;
+  connection_->RequestStop();
+  connection_->abandonWaits = 1;
+  connection_->replyWaiting = 0;
+}
+
+}  // namespace velkaro
