@@ -21,6 +21,7 @@ constexpr std::array kOptions = {
     KnownOption{"--dry-run", Takes::Nothing},
     KnownOption{"--show-settings", Takes::Nothing},
     KnownOption{"--store-password", Takes::Nothing},
+    KnownOption{"--check-server", Takes::Nothing},
     KnownOption{"--sound", Takes::Nothing},
     KnownOption{"--help", Takes::Nothing},
     KnownOption{"--version", Takes::Nothing},
@@ -136,6 +137,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       o.showSettings = true;
     } else if (name == "--store-password") {
       o.storePassword = true;
+    } else if (name == "--check-server") {
+      o.checkServer = true;
     } else if (name == "--sound") {
       o.sound = true;
     }
@@ -177,6 +180,11 @@ The first line of the body text is the subject. Placeholders such as
                          secret store, or in Velkaro.ini when no store can
                          be reached; for smtpUser (else popUser) at
                          smtpServer
+  --check-server       connect to the servers as set, with TLS and login,
+                         and log out again without sending a mail; one
+                         line per step (OK/NG and the server's words) on
+                         standard output; exit status 0 when every step
+                         passed, else what a send run would have ended with
   --sound              play the event sounds (with aplay, when present)
   -h, --help           display this help and exit
       --version        output version information and exit

@@ -29,6 +29,7 @@ struct CliOptions {
   bool dryRun = false;
   bool showSettings = false;
   bool storePassword = false;  // --store-password
+  bool checkServer = false;    // --check-server
   bool sound = false;
   bool help = false;
   bool version = false;
@@ -39,7 +40,7 @@ struct CliOptions {
   }
   // Whether the command line asks for anything at all.
   bool WantsAnything() const {
-    return WantsRun() || showSettings || storePassword || !sets.empty();
+    return WantsRun() || showSettings || storePassword || checkServer || !sets.empty();
   }
 };
 

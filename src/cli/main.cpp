@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/check_server.h"
 #include "cli/cli_options.h"
 #include "cli/dry_run.h"
 #include "cli/ini_fields.h"
@@ -293,6 +294,9 @@ int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
   }
   Write(stderr, std::string(kProgramName) + ": " + explanation + " (exit status " +
                     std::to_string(result) + ")\n");
+  if (!job.failureReason.empty()) {
+    Write(stderr, std::string(kProgramName) + ": " + ForTerminal(job.failureReason) + "\n");
+  }
   const std::string& folder = settings.GetProgramFolder();
   // The exit status stays the servers' answer; what could not be recorded
   // is said here, so that a missing log or copy does not go unnoticed.
@@ -339,6 +343,10 @@ int Run(const CliOptions& options) {
   }
   if (options.showSettings) {
     Write(stdout, FormatSettings(settings.record) + FormatIniSettings(settings.ini));
+  }
+  if (options.checkServer) {
+    const int status = CheckServer(settings, platform);
+    if (status != 0 || !options.WantsRun()) return status;
   }
   if (!options.WantsRun()) return 0;
 
