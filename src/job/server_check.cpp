@@ -15,7 +15,7 @@ ServerCheck::~ServerCheck() = default;
 // The POP3 session is ended with QUIT before SMTP is tried.
 int ServerCheck::Run(const Report& report) {
   if (connection_) return -1;
-  connection_ = std::make_unique<MailConnection>(timers_);
+  connection_ = std::make_unique<MailConnection>(timers_ != nullptr ? timers_ : this);
   MailConnection& mail = *connection_;
   mail.SetServerSettings(server_);
   mail.SetSecuritySettings(security_);
@@ -43,6 +43,7 @@ int ServerCheck::Run(const Report& report) {
       if (quit != 0) result = 20;
     }
   }
+  CurrentPlatform().StopTimer(this, MailConnection::kReplyTimerId);
   connection_.reset();
   return result;
 }
@@ -58,6 +59,12 @@ std::string ServerCheck::MailConnectionReply(const MailConnection& mail) {
 // A handler inside one of the check's waits: the stop request ends a TLS
 // handshake, and clearing the reply flag ends a wait for a reply just as
 // the reply time-out does, so the step fails at once and nothing follows.
+// The reply time-out, as the run's window handles it.
+void ServerCheck::OnTimer(int id) {
+  CurrentPlatform().StopTimer(this, id);
+  if (id == MailConnection::kReplyTimerId && connection_) connection_->replyWaiting = 0;
+}
+
 void ServerCheck::Cancel() {
   if (!connection_) return;
   connection_->RequestStop();

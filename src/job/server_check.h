@@ -21,16 +21,18 @@ struct ServerCheckStep {
   std::string detail;  // Shift_JIS: the server's reply line or the reason; never a secret
 };
 
-class ServerCheck {
+class ServerCheck : private TimerTarget {
  public:
   using Report = std::function<void(const ServerCheckStep&)>;
 
   // `security.smtpSecret` must already hold the password or token when
   // AUTH is on (see `FindSmtpSecret`). `timers` receives the reply
-  // time-out timer, as during a run (may be null).
+  // time-out timer, as during a run, and must end the wait as a run's form
+  // does; without one the check keeps its own, so every reply still gets
+  // its 20 s (300 s for QUIT).
   ServerCheck(const ServerSettings& server, const SecuritySettings& security,
               TimerTarget* timers = nullptr);
-  ~ServerCheck();
+  ~ServerCheck() override;
 
   // 0 when every step passed; otherwise the code a send run would have
   // ended with: 10 the SMTP connection (connect, greeting, EHLO, STARTTLS,
@@ -42,6 +44,7 @@ class ServerCheck {
 
  private:
   static std::string MailConnectionReply(const MailConnection& mail);
+  void OnTimer(int id) override;
 
   ServerSettings server_;
   SecuritySettings security_;

@@ -10,6 +10,9 @@ namespace velkaro::ui {
 
 CVelkaroDoc::CVelkaroDoc(CommandLine line) : commandLine(std::move(line)) {
   settings.LoadSettings();
+  // A file that cannot be read leaves the defaults, which reach the servers
+  // as before; its own save refuses to replace it.
+  settings.LoadIni();
   missingSounds = EnsureDefaultSounds(settings.GetProgramFolder());
   addressBook = LoadAddressBook(AddressBookPath(), &addressBookUnmappable);
 }

@@ -519,11 +519,15 @@ void CVelkaroView::ServerDialog() {
 }
 
 void CVelkaroView::SaveSettingsReported() {
-  if (doc_.settings.SaveSettings() != 0) {
-    CurrentPlatform().MessageBox(Sjis("設定ファイルを保存できませんでした。\r\n") +
-                                     Utf8ToSjis(doc_.settings.SettingsFilePath()),
-                                 MsgButtons::Ok, MsgIcon::Exclamation);
-  }
+  const auto report = [](const std::string& path) {
+    CurrentPlatform().MessageBox(
+        Sjis("設定ファイルを保存できませんでした。\r\n") + Utf8ToSjis(path), MsgButtons::Ok,
+        MsgIcon::Exclamation);
+  };
+  // The server dialog changes both files; each is written whole, so one
+  // that fails keeps its old contents and the other is still written.
+  if (doc_.settings.SaveSettings() != 0) report(doc_.settings.SettingsFilePath());
+  if (doc_.settings.SaveIni() != 0) report(doc_.settings.ini.Path());
 }
 
 void CVelkaroView::EditAddressBook() {

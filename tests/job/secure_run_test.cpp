@@ -197,5 +197,16 @@ TEST_F(SecureRunTest, TheServerCheckCanBeCancelledWhileTheServerIsSilent) {
   EXPECT_FALSE(check.Running());
 }
 
+// Without a window to take the reply timer, the check keeps its own: a
+// silent server gets the full 20 s, not the few the patience count gives.
+TEST_F(SecureRunTest, TheServerCheckWaitsTheFullReplyTimeOutOnItsOwn) {
+  smtp.Send("220 ready\r\n").Expect("EHLO client.example.jp\r\n");  // and no answer
+  ServerCheck check(settings->record.server, SecuritySettings{});
+  EXPECT_EQ(check.Run([](const ServerCheckStep&) {}), 10);
+  EXPECT_GE(platform.VirtualMs(), 20000);
+  EXPECT_LT(platform.VirtualMs(), 30000);
+  EXPECT_EQ(platform.RunningTimers(), 0u);
+}
+
 }  // namespace
 }  // namespace velkaro

@@ -7,10 +7,12 @@
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -52,7 +54,7 @@ const std::vector<std::string> kPeople = {
 bool IsControl(const QWidget* w) {
   return qobject_cast<const QLabel*>(w) || qobject_cast<const QAbstractButton*>(w) ||
          qobject_cast<const QLineEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w) ||
-         qobject_cast<const QAbstractScrollArea*>(w);
+         qobject_cast<const QAbstractScrollArea*>(w) || qobject_cast<const QComboBox*>(w);
 }
 
 // The room a control's caption needs.
@@ -170,8 +172,23 @@ TEST_F(DialogScreenshots, ServerDialog) {
   SetFieldText(s.smtpServer, "smtp.example.jp");
   SetFieldText(s.senderName, Sjis("山田太郎"));
   SetFieldText(s.senderAddress, "yamada@example.jp");
-  ServerDialog dialog(&main, settings.record);
-  Show(dialog, "server", {dialog.findChild<QGroupBox*>()});
+  settings.ini.Set("smtpSecurity", "starttls");
+  settings.ini.Set("smtpAuth", "auto");
+  settings.ini.Set("smtpUser", "yamada@example.jp");
+  settings.record.server.smtpPort = 587;
+  ServerDialog dialog(&main, settings);
+  for (const char* line :
+       {"OK  接続  smtp.example.jp:587", "OK  グリーティング  220 smtp.example.jp",
+        "OK  EHLO yamada-pc.example.jp  250 smtp.example.jp",
+        "OK  STARTTLS  220 2.0.0 Ready to start TLS"}) {
+    dialog.CheckLog()->addItem(QString::fromUtf8(line));
+  }
+  std::vector<const QWidget*> groups;
+  for (const QGroupBox* box : dialog.findChildren<QGroupBox*>()) groups.push_back(box);
+  Show(dialog, "server", groups);
+  // Plain-text AUTH brings up the warning in the room kept for it.
+  dialog.ChoiceBox(ServerDialog::SmtpSecurityChoice)->setCurrentIndex(0);
+  Show(dialog, "server_plain_auth", groups);
 }
 
 TEST_F(DialogScreenshots, Preview) {

@@ -354,8 +354,9 @@ class ServerDialogTest : public SettingsSheetTest {
 };
 
 TEST_F(ServerDialogTest, ShowsAndStoresTheEightFields) {
-  SettingsRecord record = ServerRecord();
-  ServerDialog dialog(nullptr, record);
+  Settings settings;
+  settings.record = ServerRecord();
+  ServerDialog dialog(nullptr, settings);
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("メールサーバと差出人情報の設定"));
   using F = ServerDialog::Field;
   const struct {
@@ -375,10 +376,10 @@ TEST_F(ServerDialogTest, ShowsAndStoresTheEightFields) {
     EXPECT_EQ(dialog.FieldEdit(c.field)->text(), c.shown) << c.field;
     dialog.FieldEdit(c.field)->setText(c.typed);
   }
-  EXPECT_EQ(dialog.FieldEdit(F::PopPassword)->echoMode(), QLineEdit::Normal);
+  EXPECT_EQ(dialog.FieldEdit(F::PopPassword)->echoMode(), QLineEdit::Password);
   dialog.OkButton()->click();
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
-  const ServerSettings& s = record.server;
+  const ServerSettings& s = settings.record.server;
   EXPECT_EQ(FieldText(s.popServer), "pop2.example.jp");
   EXPECT_EQ(s.popPort, 995);
   EXPECT_EQ(FieldText(s.popUser), "taro");
@@ -404,9 +405,11 @@ TEST_F(ServerDialogTest, BadPortsKeepTheDialogOpenAndTheRecordUnchanged) {
   };
   for (const auto& c : cases) {
     platform.ClearRecords();
-    SettingsRecord record = ServerRecord();
+    Settings settings;
+    settings.record = ServerRecord();
+    SettingsRecord& record = settings.record;
     const SettingsRecord before = record;
-    ServerDialog dialog(nullptr, record);
+    ServerDialog dialog(nullptr, settings);
     dialog.show();
     dialog.FieldEdit(F::PopServer)->setText(QStringLiteral("other.example.jp"));
     dialog.FieldEdit(c.field)->setText(QString::fromUtf8(c.typed));
@@ -419,8 +422,10 @@ TEST_F(ServerDialogTest, BadPortsKeepTheDialogOpenAndTheRecordUnchanged) {
 }
 
 TEST_F(ServerDialogTest, TextsStopAtWhatTheRecordHolds) {
-  SettingsRecord record = ServerRecord();
-  ServerDialog dialog(nullptr, record);
+  Settings settings;
+  settings.record = ServerRecord();
+  const SettingsRecord& record = settings.record;
+  ServerDialog dialog(nullptr, settings);
   QLineEdit* name = dialog.FieldEdit(ServerDialog::SenderName);
   name->clear();
   name->insert(QString(63, QChar(u'山')));  // 126 bytes of Shift_JIS

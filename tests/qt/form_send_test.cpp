@@ -27,8 +27,8 @@ class FormSend : public FrameTest {
   }
   void Greeting() { smtp.Send("220 ready\r\n").Expect("EHLO localhost\r\n").Send("250 ok\r\n"); }
   void Accepted(const std::string& to) {
-    smtp.Expect("MAIL FROM: <from@example.jp>\r\n").Send("250 ok\r\n");
-    smtp.Expect("RCPT TO: <" + to + ">\r\n").Send("250 ok\r\n");
+    smtp.Expect("MAIL FROM:<from@example.jp>\r\n").Send("250 ok\r\n");
+    smtp.Expect("RCPT TO:<" + to + ">\r\n").Send("250 ok\r\n");
     smtp.Expect("DATA\r\n").Send("354 go\r\n").ExpectThrough("\r\n.\r\n").Send("250 ok\r\n");
   }
   void Quit() { smtp.Expect("QUIT\r\n").Send("221 bye\r\n"); }
@@ -93,8 +93,8 @@ TEST_F(FormSend, TheExitButtonStopsARunInsteadOfClosing) {
   Start({}, Server);
   Prepare("件名\n" + std::string(5000, 'x') + "\n");
   Greeting();
-  smtp.Expect("MAIL FROM: <from@example.jp>\r\n").Send("250 ok\r\n");
-  smtp.Expect("RCPT TO: <yamada@example.jp>\r\n").Send("250 ok\r\n");
+  smtp.Expect("MAIL FROM:<from@example.jp>\r\n").Send("250 ok\r\n");
+  smtp.Expect("RCPT TO:<yamada@example.jp>\r\n").Send("250 ok\r\n");
   // The stopped mail is not ended: the connection is dropped, without QUIT.
   smtp.Expect("DATA\r\n").Send("354 go\r\n");
   bool pressed = false;
@@ -131,8 +131,8 @@ TEST_F(FormSend, ClosingDuringARunStopsItAndClosesOnlyAfterIt) {
     });
     Prepare("件名\n" + std::string(5000, 'x') + "\n");
     server.Send("220 ready\r\n").Expect("EHLO localhost\r\n").Send("250 ok\r\n");
-    server.Expect("MAIL FROM: <from@example.jp>\r\n").Send("250 ok\r\n");
-    server.Expect("RCPT TO: <yamada@example.jp>\r\n").Send("250 ok\r\n");
+    server.Expect("MAIL FROM:<from@example.jp>\r\n").Send("250 ok\r\n");
+    server.Expect("RCPT TO:<yamada@example.jp>\r\n").Send("250 ok\r\n");
     // The stopped mail is not ended: the connection is dropped, without QUIT.
     server.Expect("DATA\r\n").Send("354 go\r\n");
     bool asked = false;

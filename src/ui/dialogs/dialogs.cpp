@@ -33,7 +33,7 @@ bool RunSettingsSheet(QWidget* parent, Settings& settings) {
 }
 
 bool RunServerDialog(QWidget* parent, Settings& settings) {
-  dialogs::ServerDialog dialog(parent, settings.record);
+  dialogs::ServerDialog dialog(parent, settings);
   return dialog.exec() == QDialog::Accepted;
 }
 

@@ -27,8 +27,10 @@ std::optional<std::string> RunAddressEditDialog(QWidget* parent, const std::stri
 // `settings.record` and returns true on OK. The caller writes the file.
 bool RunSettingsSheet(QWidget* parent, Settings& settings);
 
-// Server dialog "メールサーバと差出人情報の設定"; true on OK (the caller
-// writes the file).
+// Server dialog "メールサーバと差出人情報の設定": edits `settings.record`
+// and `settings.ini` and returns true on OK (the caller writes both files).
+// A new SMTP password is kept in the secret store (or, if the user agrees,
+// in the ini) before it returns.
 bool RunServerDialog(QWidget* parent, Settings& settings);
 
 // Preview "差替え後の本文表示" of the job's body for each recipient.
