@@ -1,19 +1,39 @@
 #!/bin/bash
 # Starts a throwaway Dovecot POP3 server on 127.0.0.1 for the peer tests.
 #
-#   dovecot_pop3.sh FOLDER USER PASSWORD [PORT]
+#   dovecot_pop3.sh FOLDER USER PASSWORD [PORT] [--tls CERT KEY]
 #
 # Everything Dovecot writes (config, sockets, state, log, the maildir) stays
 # under FOLDER. PORT 0 or missing picks a free port. When the listener
 # accepts, the port is printed on its own line on standard output. The script
 # then waits for Dovecot; SIGTERM to the script (or its process group) stops
 # Dovecot too.
+#
+# With --tls the server presents CERT (PEM, chain included) with KEY and
+# takes no login without TLS (ssl = required): on PORT only after STLS
+# (RFC 2595), and on a second, free port with TLS from the first byte
+# (RFC 8314, port 995 style), which is written to FOLDER/pop3s-port.
 set -u
 
 folder=${1:?folder}
 user=${2:?user}
 password=${3:?password}
-port=${4:-0}
+shift 3
+port=0
+if [ $# -gt 0 ] && [ "$1" != --tls ]; then
+  port=$1
+  shift
+fi
+tls_cert=
+tls_key=
+if [ $# -gt 0 ]; then
+  if [ "$1" != --tls ] || [ $# -ne 3 ]; then
+    echo "usage: $0 FOLDER USER PASSWORD [PORT] [--tls CERT KEY]" >&2
+    exit 2
+  fi
+  tls_cert=$(realpath "$2")
+  tls_key=$(realpath "$3")
+fi
 
 free_port() {
   /usr/bin/python3 -c 'import socket
@@ -24,6 +44,12 @@ s.close()'
 }
 
 if [ "$port" = 0 ]; then port=$(free_port); fi
+tls_port=0
+if [ -n "$tls_cert" ]; then
+  tls_port=$(free_port)
+  # The other free port could have been handed out twice.
+  while [ "$tls_port" = "$port" ]; do tls_port=$(free_port); done
+fi
 
 mkdir -p "$folder/base" "$folder/state" "$folder/mail"
 folder=$(cd "$folder" && pwd -P)
@@ -72,7 +98,11 @@ base_dir = $folder/base
 state_dir = $folder/state
 log_path = $folder/dovecot.log
 info_log_path = $folder/dovecot.log
-ssl = no
+$(if [ -n "$tls_cert" ]; then
+  printf 'ssl = required\nssl_cert = <%s\nssl_key = <%s\n' "$tls_cert" "$tls_key"
+else
+  printf 'ssl = no\n'
+fi)
 disable_plaintext_auth = no
 auth_mechanisms = plain
 auth_failure_delay = 0
@@ -94,7 +124,9 @@ service pop3-login {
     port = $port
   }
   inet_listener pop3s {
-    port = 0
+    address = 127.0.0.1
+    port = $tls_port
+    ssl = yes
   }
 }
 service anvil {
@@ -122,6 +154,7 @@ trap stop TERM INT HUP
 
 /usr/sbin/dovecot -F -c "$folder/dovecot.conf" >>"$folder/dovecot.log" 2>&1 &
 child=$!
+if [ "$tls_port" != 0 ]; then echo "$tls_port" >"$folder/pop3s-port"; fi
 
 # shellcheck source=serve_until_stopped.sh
 source "$(dirname "$0")/serve_until_stopped.sh"

@@ -1,8 +1,10 @@
 #include "peers/peer_fixture.h"
 
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <random>
 #include <regex>
@@ -92,21 +94,94 @@ void PeerTest::SetUp() {
 }
 
 void PeerTest::StartReceiver() {
-  StartPeer(receiver, {kPython, PeerScript("smtp_receiver.py"), dir.File("received")},
-            dir.File("receiver.log"), kStartTimeoutMs);
+  StartReceiver(ReceiverOptions{});
+}
+
+void PeerTest::StartReceiver(const ReceiverOptions& o) {
+  std::vector<std::string> argv = {kPython, PeerScript("smtp_receiver.py"), dir.File("received")};
+  if (!o.certificate.empty()) {
+    argv.insert(argv.end(), {"--tls-cert", CertificateFile(o.certificate), "--tls-key",
+                             KeyFile(o.certificate)});
+  }
+  if (o.requireStartTls) argv.push_back("--require-starttls");
+  if (o.implicitTls) argv.push_back("--implicit-tls");
+  if (!o.authUser.empty()) {
+    argv.insert(argv.end(), {"--auth-user", o.authUser, "--auth-password", o.authPassword});
+  }
+  if (!o.authToken.empty()) argv.insert(argv.end(), {"--auth-token", o.authToken});
+  if (o.sizeLimit > 0) argv.insert(argv.end(), {"--size", std::to_string(o.sizeLimit)});
+  if (o.capture) argv.push_back("--capture");
+  StartPeer(receiver, argv, dir.File("receiver.log"), kStartTimeoutMs);
 }
 
 void PeerTest::StartDovecot() {
+  StartDovecot("");
+}
+
+void PeerTest::StartDovecot(const std::string& certificate) {
   ASSERT_TRUE(std::filesystem::exists("/usr/sbin/dovecot")) << "dovecot-pop3d is needed";
   // Dovecot's auth and login processes run as its own users and must reach
   // the password file inside the test's folder.
   std::filesystem::permissions(
       dir.path(), std::filesystem::perms::group_exec | std::filesystem::perms::others_exec,
       std::filesystem::perm_options::add);
-  StartPeer(
-      dovecot,
-      {"/bin/bash", PeerScript("dovecot_pop3.sh"), dir.File("dovecot"), kPopUser, kPopPassword},
-      dir.File("dovecot-start.log"), kStartTimeoutMs);
+  std::vector<std::string> argv = {"/bin/bash", PeerScript("dovecot_pop3.sh"), dir.File("dovecot"),
+                                   kPopUser, kPopPassword};
+  if (!certificate.empty()) {
+    argv.insert(argv.end(), {"--tls", CertificateFile(certificate), KeyFile(certificate)});
+  }
+  StartPeer(dovecot, argv, dir.File("dovecot-start.log"), kStartTimeoutMs);
+  if (!certificate.empty()) {
+    const std::string port = ReadBytes(dir.File("dovecot/pop3s-port"));
+    dovecotTlsPort = port.empty() ? 0 : std::atoi(port.c_str());
+    ASSERT_GT(dovecotTlsPort, 0) << "no pop3s-port from dovecot_pop3.sh";
+  }
+}
+
+const std::string& PeerTest::TestCertificates() {
+  static const TempDir folder;
+  static const std::string path = [] {
+    bool ok = false;
+    const std::string output = RunCommand(
+        "timeout 120 /bin/bash " +
+            Quoted(std::string(VELKARO_SOURCE_DIR) + "/tests/support/make_test_certs.sh") + " " +
+            Quoted(folder.File("certs")) + " 2>&1",
+        "", &ok);
+    EXPECT_TRUE(ok) << "make_test_certs.sh failed:\n" << output;
+    // OpenSSL reads its default trust paths when the first TLS context is
+    // made, so this has to come before any connection of the process.
+    ::setenv("SSL_CERT_FILE", folder.File("certs/ca.pem").c_str(), 1);
+    return folder.File("certs");
+  }();
+  return path;
+}
+
+std::string PeerTest::CertificateFile(const std::string& name) {
+  return TestCertificates() + "/" + name + ".pem";
+}
+
+std::string PeerTest::KeyFile(const std::string& name) {
+  return TestCertificates() + "/" + name + ".key";
+}
+
+std::string PeerTest::Fingerprint(const std::string& name) const {
+  bool ok = false;
+  const std::string output = RunCommand(
+      "timeout 60 openssl x509 -noout -fingerprint -sha256 -in " + Quoted(CertificateFile(name)),
+      "", &ok);
+  EXPECT_TRUE(ok) << output;
+  // "sha256 Fingerprint=AB:CD:…" (the prefix's case differs between
+  // OpenSSL versions).
+  std::string hex;
+  const std::size_t equals = output.find('=');
+  for (std::size_t i = equals == std::string::npos ? 0 : equals + 1; i < output.size(); ++i) {
+    const char c = output[i];
+    if (std::isxdigit(static_cast<unsigned char>(c))) {
+      hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  EXPECT_EQ(hex.size(), 64u) << output;
+  return hex;
 }
 
 void PeerTest::StartSink() {
@@ -163,6 +238,26 @@ std::multimap<std::string, std::string> PeerTest::Envelope(const std::string& me
     if (tab != std::string::npos) out.emplace(line.substr(0, tab), line.substr(tab + 1));
   }
   return out;
+}
+
+std::vector<std::string> PeerTest::WireCaptures() const {
+  std::vector<std::string> out;
+  for (int n = 1;; ++n) {
+    const std::string path = dir.File("received/wire-" + std::to_string(n) + ".bin");
+    if (!std::filesystem::exists(path)) break;
+    // The relay marks a record whole when the client's side has closed; a
+    // wait for a file, not a measurement.
+    for (int waited = 0; waited < 5000 && !std::filesystem::exists(path + ".done"); waited += 20) {
+      ::usleep(20 * 1000);
+    }
+    EXPECT_TRUE(std::filesystem::exists(path + ".done")) << path << " is still open";
+    out.push_back(ReadBytes(path));
+  }
+  return out;
+}
+
+std::string PeerTest::ReceiverSessionLog() const {
+  return ReadBytes(dir.File("received/session.log"));
 }
 
 std::vector<std::string> PeerTest::SinkDumps() const {

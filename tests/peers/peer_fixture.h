@@ -34,6 +34,22 @@ class MailReport {
   std::string text_;
 };
 
+// How a test's SMTP receiver runs (the options of smtp_receiver.py).
+struct ReceiverOptions {
+  // One of the test certificates ("valid", "expired", "notyet",
+  // "wronghost", "selfsigned"); empty: no TLS at all.
+  std::string certificate;
+  bool requireStartTls = false;  // STARTTLS offered and required before MAIL or AUTH
+  bool implicitTls = false;      // TLS from the first byte instead
+  // AUTH PLAIN and LOGIN (over TLS only, required before MAIL) when set.
+  std::string authUser;
+  std::string authPassword;
+  std::string authToken;  // also XOAUTH2 with this bearer token
+  long sizeLimit = 0;     // advertised SIZE; 0 keeps aiosmtpd's own
+  // Records what each client connection sent (see WireCaptures).
+  bool capture = false;
+};
+
 class PeerTest : public PlatformTest {
  public:
   static constexpr const char* kPopUser = "yamada";
@@ -47,8 +63,26 @@ class PeerTest : public PlatformTest {
   // Each starts its server or fails the test (use with
   // ASSERT_NO_FATAL_FAILURE).
   void StartReceiver();
+  void StartReceiver(const ReceiverOptions& options);
   void StartDovecot();
+  // Dovecot with one of the test certificates and ssl = required: STLS on
+  // `dovecot.port()`, TLS from the first byte on `dovecotTlsPort`. (Dovecot
+  // counts 127.0.0.1 as secured, so a clear-text login still passes here;
+  // its login line tells "TLS" apart.)
+  void StartDovecot(const std::string& certificate);
   void StartSink();
+
+  // The folder of the test certificates (tests/support/make_test_certs.sh),
+  // made once per test program. The first call also points OpenSSL's
+  // default trust (SSL_CERT_FILE) at its authority, before any connection
+  // of this process is made.
+  static const std::string& TestCertificates();
+  // "DIR/NAME.pem", "DIR/NAME.key".
+  static std::string CertificateFile(const std::string& name);
+  static std::string KeyFile(const std::string& name);
+  // The certificate's SHA-256 fingerprint as openssl tells it, in 64
+  // lower-case hex digits.
+  std::string Fingerprint(const std::string& name) const;
 
   // Server settings for the running peers: SMTP on `smtpPort`, POP3 on the
   // Dovecot port (or port 1 when Dovecot is not running) with the right
@@ -67,6 +101,13 @@ class PeerTest : public PlatformTest {
   std::vector<std::string> ReceivedMessages() const;
   // key -> values of N.envelope next to a stored message.
   std::multimap<std::string, std::string> Envelope(const std::string& messagePath) const;
+  // What each client connection sent to a capturing receiver, in the
+  // order of the connections; waits (a few seconds at most) for each
+  // client to have closed.
+  std::vector<std::string> WireCaptures() const;
+  // The commands the receiver read (AUTH arguments masked) and its notes
+  // about connections.
+  std::string ReceiverSessionLog() const;
   // The files smtp-sink dumped.
   std::vector<std::string> SinkDumps() const;
 
@@ -93,6 +134,7 @@ class PeerTest : public PlatformTest {
   TempDir dir;
   PeerProcess receiver;
   PeerProcess dovecot;
+  int dovecotTlsPort = 0;
   PeerProcess sink;
   ReplyTimeout replyTimeout;
   std::unique_ptr<MailConnection> mail;
