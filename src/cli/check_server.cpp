@@ -15,7 +15,9 @@ namespace {
 
 volatile std::sig_atomic_t cancelRequested = 0;
 
-void OnInterrupt(int) { cancelRequested = 1; }
+void OnInterrupt(int) {
+  cancelRequested = 1;
+}
 
 void Print(std::FILE* stream, const std::string& utf8) {
   std::fwrite(utf8.data(), 1, utf8.size(), stream);
@@ -39,11 +41,11 @@ int CheckServer(Settings& settings, HeadlessPlatform& platform) {
   });
   platform.SetPumpHook(nullptr);
   std::signal(SIGINT, previous);
-  Print(stderr, std::string(kProgramName) + ": " +
-                    (result == 0 ? std::string("every step passed")
-                                 : "the check failed (exit status " + std::to_string(result) +
-                                       ")") +
-                    "\n");
+  Print(stderr,
+        std::string(kProgramName) + ": " +
+            (result == 0 ? std::string("every step passed")
+                         : "the check failed (exit status " + std::to_string(result) + ")") +
+            "\n");
   return result;
 }
 

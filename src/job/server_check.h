@@ -16,7 +16,7 @@
 namespace velkaro {
 
 struct ServerCheckStep {
-  std::string name;    // Shift_JIS: "接続", "EHLO", "STARTTLS", "AUTH", "POP3", "QUIT", …
+  std::string name;  // Shift_JIS: "接続", "EHLO", "STARTTLS", "AUTH", "POP3", "QUIT", …
   bool ok = false;
   std::string detail;  // Shift_JIS: the server's reply line or the reason; never a secret
 };

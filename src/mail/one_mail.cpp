@@ -62,11 +62,13 @@ std::uint64_t EstimatedMailSize(const std::string& body, const std::string& atta
   constexpr std::uint64_t kHeaderRoom = 4096;
   constexpr std::uint64_t kPartRoom = 1024;
   Zentool tool;
-  std::uint64_t size = kHeaderRoom + mime::StuffDots(tool.ZenSjisToJis(mime::WireReadyBody(body))).size();
+  std::uint64_t size =
+      kHeaderRoom + mime::StuffDots(tool.ZenSjisToJis(mime::WireReadyBody(body))).size();
   const int count = tool.ZenCountLines(attachmentList);
   for (int i = 0; i < count; ++i) {
     const std::int64_t file = tool.ZenGetFileSize(tool.ZenGetLine(attachmentList, i));
-    const std::uint64_t base64 = (static_cast<std::uint64_t>(std::max<std::int64_t>(file, 0)) + 2) / 3 * 4;
+    const std::uint64_t base64 =
+        (static_cast<std::uint64_t>(std::max<std::int64_t>(file, 0)) + 2) / 3 * 4;
     size += kPartRoom + base64 + (base64 / 64 + 1) * 2;
   }
   return size;

@@ -17,7 +17,9 @@
 namespace velkaro {
 namespace {
 
-std::string Base64(const std::string& bytes) { return Zentool().ZenBase64Encode(bytes); }
+std::string Base64(const std::string& bytes) {
+  return Zentool().ZenBase64Encode(bytes);
+}
 
 // The mechanism the settings ask for, or empty when the server offers
 // none of those Velkaro has. "auto" takes PLAIN before LOGIN: both carry
@@ -76,14 +78,16 @@ int MailConnection::SmtpAuthExchange(const std::string& mechanism) {
   const std::string& secret = security.smtpSecret;
   if (mechanism == "LOGIN") {
     int code = Command(*smtpSocket, "AUTH LOGIN\r\n", "334", codes, ReplyKind::Smtp);
-    if (code == 0) code = Command(*smtpSocket, Base64(user) + "\r\n", "334", codes, ReplyKind::Smtp);
-    if (code == 0) code = Command(*smtpSocket, Base64(secret) + "\r\n", "235", codes, ReplyKind::Smtp);
+    if (code == 0)
+      code = Command(*smtpSocket, Base64(user) + "\r\n", "334", codes, ReplyKind::Smtp);
+    if (code == 0)
+      code = Command(*smtpSocket, Base64(secret) + "\r\n", "235", codes, ReplyKind::Smtp);
     return code;
   }
   if (mechanism == "XOAUTH2") {
     const std::string response = "user=" + user + "\x01" + "auth=Bearer " + secret + "\x01\x01";
-    const int code = Command(*smtpSocket, "AUTH XOAUTH2 " + Base64(response) + "\r\n", "235",
-                             codes, ReplyKind::Smtp);
+    const int code = Command(*smtpSocket, "AUTH XOAUTH2 " + Base64(response) + "\r\n", "235", codes,
+                             ReplyKind::Smtp);
     // A refused token is answered 334 with a JSON status; the client ends
     // the exchange with an empty line and gets the final refusal.
     if (code == codes.wrongReply && lastReply.compare(0, 3, "334") == 0) {

@@ -9,10 +9,10 @@
 namespace velkaro {
 
 struct SmtpCapabilities {
-  bool startTls = false;                // STARTTLS (RFC 3207)
+  bool startTls = false;                    // STARTTLS (RFC 3207)
   std::vector<std::string> authMechanisms;  // upper case, as advertised (RFC 4954)
-  bool sizeAdvertised = false;          // SIZE (RFC 1870)
-  std::uint64_t sizeLimit = 0;          // 0: no fixed limit
+  bool sizeAdvertised = false;              // SIZE (RFC 1870)
+  std::uint64_t sizeLimit = 0;              // 0: no fixed limit
 
   bool OffersAuth(const std::string& mechanism) const;
 };

@@ -80,8 +80,8 @@ int MailConnection::SmtpOpen() {
 }
 
 int MailConnection::SmtpEhlo(const StepCodes& codes) {
-  const std::string name = ChooseEhloName(security.heloName, CurrentPlatform().HostName(),
-                                          smtpSocket->LocalAddress());
+  const std::string name =
+      ChooseEhloName(security.heloName, CurrentPlatform().HostName(), smtpSocket->LocalAddress());
   if (!FitsOnCommandLine(name) || name.find(' ') != std::string::npos) {
     failureReason = Sjis("EHLOで名乗る名前に使えない文字があります。");
     Report("EHLO", false, failureReason);
@@ -143,9 +143,7 @@ int MailConnection::Handshake(StreamSocket& socket, const std::string& host, int
                       outcome.fingerprint;
       break;
     case TlsOutcome::Cancelled: failureReason = Sjis("TLS接続を中止しました。"); break;
-    case TlsOutcome::NotSupported:
-      failureReason = Sjis("この環境ではTLSを使えません。");
-      break;
+    case TlsOutcome::NotSupported: failureReason = Sjis("この環境ではTLSを使えません。"); break;
     default: failureReason = Sjis("TLS接続に失敗しました: ") + ReplyLine(outcome.detail); break;
   }
   if (!outcome.detail.empty() && outcome.status == TlsOutcome::Untrusted) {

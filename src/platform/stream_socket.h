@@ -28,11 +28,11 @@ enum class CertProblem { None, Expired, NotYetValid, WrongHost, UnknownIssuer, S
 
 struct TlsOutcome {
   enum Status {
-    Ok,              // encrypted from here on; every byte goes through TLS
-    NotSupported,    // this socket cannot do TLS
-    HandshakeFailed, // the peer stalled, hung up, sent garbage or an old protocol
-    Untrusted,       // the certificate does not verify and is not the trusted one
-    Cancelled,       // the stop request ended the wait
+    Ok,               // encrypted from here on; every byte goes through TLS
+    NotSupported,     // this socket cannot do TLS
+    HandshakeFailed,  // the peer stalled, hung up, sent garbage or an old protocol
+    Untrusted,        // the certificate does not verify and is not the trusted one
+    Cancelled,        // the stop request ended the wait
   } status = NotSupported;
   CertProblem problem = CertProblem::None;
   // The library's own words on the failure (ASCII), for the user.

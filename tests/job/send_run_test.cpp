@@ -145,7 +145,8 @@ TEST_F(SendRunTest, ARejectedRecipientEndsTheRunAndQuitIsStillSent) {
   EXPECT_TRUE(smtp.Finished());
   // The server's own words say why, in the status bar, the log and the
   // details.
-  EXPECT_EQ(Statuses().back(), "メール送信でエラー検出 RetCode=106 サーバーの応答: 550 no such user");
+  EXPECT_EQ(Statuses().back(),
+            "メール送信でエラー検出 RetCode=106 サーバーの応答: 550 no such user");
   EXPECT_NE(Log().find("RetCode=106 サーバーの応答: 550 no such user"), std::string::npos);
   EXPECT_NE(SjisToUtf8(job->DetailsText()).find("550 no such user"), std::string::npos);
   EXPECT_EQ(platform.PlayedWaves().back(), Wave("ErrorEnd.wav"));
@@ -174,8 +175,7 @@ TEST_F(SendRunTest, ARefusalEndsTheRunWithQuitAndNinetyOnlyWhenQuitFails) {
       {"DATA answered without go-ahead", 2, "250 ok\r\n", "221 bye\r\n", 106, "250 ok"},
       {"end of data refused", 3, "554 5.6.0 rejected\r\n", "221 bye\r\n", 111,
        "554 5.6.0 rejected"},
-      {"RCPT refused, QUIT refused", 1, "550 no such user\r\n", "500 what?\r\n", 90,
-       "500 what?"},
+      {"RCPT refused, QUIT refused", 1, "550 no such user\r\n", "500 what?\r\n", 90, "500 what?"},
       {"end of data refused, then a hang-up", 3, "421 4.3.0 closing\r\n", nullptr, 90,
        "421 4.3.0 closing"},
   };

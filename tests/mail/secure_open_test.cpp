@@ -53,7 +53,9 @@ struct OpenCase {
   std::string secret = kSecret;
 };
 
-void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const OpenCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 void StartTlsAccepted(ScriptedServer& s) {
   s.Send(kGreeting).Expect(kEhlo).Send(kEhloTls);
@@ -93,23 +95,24 @@ const OpenCase kCases[] = {
     {"HandshakeStalls", SmtpSecurity::StartTls, SmtpAuthMode::Plain,
      [](ScriptedServer& s) {
        s.Send(kGreeting).Expect(kEhlo).Send(kEhloTls);
-       s.Expect("STARTTLS\r\n").Send("220 go ahead\r\n").Handshake(
-           Refused(TlsOutcome::HandshakeFailed));
+       s.Expect("STARTTLS\r\n")
+           .Send("220 go ahead\r\n")
+           .Handshake(Refused(TlsOutcome::HandshakeFailed));
      },
      kEhlo + "STARTTLS\r\n" + kTls, 35, "timed out"},
     {"CertificateExpired", SmtpSecurity::StartTls, SmtpAuthMode::Plain,
      [](ScriptedServer& s) {
        s.Send(kGreeting).Expect(kEhlo).Send(kEhloTls);
-       s.Expect("STARTTLS\r\n").Send("220 go ahead\r\n").Handshake(
-           Refused(TlsOutcome::Untrusted, CertProblem::Expired));
+       s.Expect("STARTTLS\r\n")
+           .Send("220 go ahead\r\n")
+           .Handshake(Refused(TlsOutcome::Untrusted, CertProblem::Expired));
      },
      kEhlo + "STARTTLS\r\n" + kTls, 36, "期限切れ)。証明書のSHA-256: 12:34:AB"},
     {"ImplicitTlsUntrusted", SmtpSecurity::Tls, SmtpAuthMode::Plain,
      [](ScriptedServer& s) { s.Handshake(Refused(TlsOutcome::Untrusted, CertProblem::WrongHost)); },
      kTls, 6, "サーバー名が一致しない"},
     {"ImplicitTlsGarbage", SmtpSecurity::Tls, SmtpAuthMode::None,
-     [](ScriptedServer& s) { s.Handshake(Refused(TlsOutcome::HandshakeFailed)); }, kTls, 5,
-     "TLS"},
+     [](ScriptedServer& s) { s.Handshake(Refused(TlsOutcome::HandshakeFailed)); }, kTls, 5, "TLS"},
     {"ImplicitTlsAuthPlain", SmtpSecurity::Tls, SmtpAuthMode::Auto,
      [](ScriptedServer& s) {
        s.Handshake().Send(kGreeting).Expect(kEhlo).Send(kEhloAuth);
@@ -164,8 +167,9 @@ const OpenCase kCases[] = {
     {"XOAuth2RefusedWithChallenge", SmtpSecurity::StartTls, SmtpAuthMode::XOAuth2,
      [](ScriptedServer& s) {
        StartTlsAccepted(s);
-       s.Expect("AUTH XOAUTH2 "
-                "dXNlcj10YXJvAWF1dGg9QmVhcmVyIHBhIHNzOnfDtnJkAQE=\r\n")
+       s.Expect(
+            "AUTH XOAUTH2 "
+            "dXNlcj10YXJvAWF1dGg9QmVhcmVyIHBhIHNzOnfDtnJkAQE=\r\n")
            .Send("334 eyJzdGF0dXMiOiI0MDEifQ==\r\n");
        s.Expect("\r\n").Send("535 5.7.8 token expired\r\n");
        s.Expect(kQuit).Send("221 bye\r\n");

@@ -41,7 +41,9 @@ struct PopTlsCase {
   int code;
 };
 
-void PrintTo(const PopTlsCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const PopTlsCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const PopTlsCase kCases[] = {
     {"StlsThenLogin", PopSecurity::Stls,
@@ -72,8 +74,8 @@ const PopTlsCase kCases[] = {
        LoggedIn(s);
      },
      kTls + kLogin, 0},
-    {"ImplicitTlsRefused", PopSecurity::Tls,
-     [](ScriptedServer& s) { s.Handshake(Untrusted()); }, kTls, 6},
+    {"ImplicitTlsRefused", PopSecurity::Tls, [](ScriptedServer& s) { s.Handshake(Untrusted()); },
+     kTls, 6},
 };
 
 class PopTlsTest : public velkaro::testing::PlatformTest,
