@@ -21,6 +21,7 @@
 
 #include "core/encoding.h"
 #include "peers/peer_fixture.h"
+#include "peers/program_run.h"
 #include "peers/secure_peers.h"
 
 extern char** environ;
@@ -28,102 +29,9 @@ extern char** environ;
 namespace velkaro::testing {
 namespace {
 
-constexpr int kProgramTimeoutMs = 120000;
-
-long long NowMs() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-struct ProgramRun {
-  int status = -1;  // exit status; -1 when it did not exit by itself
-  std::string out;
-  std::string err;
-};
-
-std::string Describe(const ProgramRun& run) {
-  return "exit status " + std::to_string(run.status) + "\n--- stdout ---\n" + run.out +
-         "\n--- stderr ---\n" + run.err;
-}
-
-// Runs velkaro-send with `environment` added to this process's own (the
-// test's VELKARO_* variables left out); a program still running after the
-// time-out is killed by its id.
 ProgramRun RunSend(const std::vector<std::string>& args,
                    const std::vector<std::string>& environment) {
-  ProgramRun run;
-  int outPipe[2];
-  int errPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe: " << std::strerror(errno);
-    return run;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "VELKARO_", 8) != 0) env.push_back(*e);
-  }
-  env.insert(env.end(), environment.begin(), environment.end());
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> words = {VELKARO_SEND_PROGRAM};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-
-  pid_t child = -1;
-  const int rc = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-  if (rc != 0) {
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
-    return run;
-  }
-  const long long deadline = NowMs() + kProgramTimeoutMs;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  bool timedOut = false;
-  for (int open = 2; open > 0;) {
-    const long long left = deadline - NowMs();
-    if (left <= 0) {
-      timedOut = true;
-      break;
-    }
-    if (::poll(fds, 2, static_cast<int>(std::min<long long>(left, 1000))) < 0 && errno != EINTR) {
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-      char buffer[4096];
-      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  for (const pollfd& p : fds) {
-    if (p.fd >= 0) ::close(p.fd);
-  }
-  if (timedOut) ::kill(child, SIGKILL);
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (!timedOut && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  return run;
+  return RunProgram(VELKARO_SEND_PROGRAM, args, environment);
 }
 
 bool Contains(const std::string& text, const std::string& part) {
