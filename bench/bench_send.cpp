@@ -33,6 +33,7 @@
 #include "core/encoding.h"
 #include "mail/mail_connection.h"
 #include "platform/test_platform.h"
+#include "sample_text.h"
 
 extern char** environ;
 
@@ -177,17 +178,7 @@ double CpuSeconds() {
 // iterations.
 std::map<std::string, double> totals;
 
-std::string Base64Text(std::size_t size) {
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text(size, 'A');
-  unsigned state = 12345;
-  for (char& c : text) {
-    state = state * 1103515245u + 12345u;
-    c = kAlphabet[(state >> 16) & 63];
-  }
-  return text;
-}
+using velkaro::bench::Base64Text;
 
 // The sleeps the pacing itself must take: after piece 1 and then once per
 // further speed + 1 pieces.

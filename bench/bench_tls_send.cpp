@@ -26,6 +26,7 @@
 #include "mail/mail_connection.h"
 #include "platform/posix_services.h"
 #include "platform/test_platform.h"
+#include "sample_text.h"
 #include "support/test_support.h"
 
 namespace {
@@ -36,17 +37,7 @@ constexpr int kRunsEach = 3;
 constexpr double kWallGoal = 1.15;
 constexpr double kCpuGoal = 0.15;
 
-std::string Base64Text(std::size_t size) {
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text(size, 'A');
-  unsigned state = 12345;
-  for (char& c : text) {
-    state = state * 1103515245u + 12345u;
-    c = kAlphabet[(state >> 16) & 63];
-  }
-  return text;
-}
+using velkaro::bench::Base64Text;
 
 double ThreadCpuSeconds() {
   rusage usage{};
