@@ -26,10 +26,22 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
+// RFC 4422 3.1: a mechanism name is 1 to 20 upper-case letters, digits,
+// hyphens and underscores. Anything else in the list is not a mechanism we
+// could ask for, and a name with a control byte in it must never be echoed
+// into an AUTH command.
+bool IsMechanismName(const std::string& name) {
+  if (name.empty() || name.size() > 20) return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+  });
+}
+
 void AddMechanisms(SmtpCapabilities& caps, const std::vector<std::string>& words,
                    std::size_t first) {
   for (std::size_t i = first; i < words.size(); ++i) {
     const std::string mechanism = Upper(words[i]);
+    if (!IsMechanismName(mechanism)) continue;
     if (std::find(caps.authMechanisms.begin(), caps.authMechanisms.end(), mechanism) ==
         caps.authMechanisms.end()) {
       caps.authMechanisms.push_back(mechanism);

@@ -274,6 +274,8 @@ TEST(EhloReply, ReadsStartTlsAuthAndSize) {
       {"250 STARTTLS\r\n", false, "", false, 0},
       {"250-mx\n250-starttls\n250 SIZE 12x\n", true, "", true, 0},
       {"250-mx\r\n550-STARTTLS\r\n250 8BITMIME\r\n", false, "", false, 0},
+      // Only RFC 4422 names count; a bare CR inside a line is no separator.
+      {"250-mx\r\n250-AUTH PLAIN\rX LOGIN ÜBER a-b_1\r\n", false, "LOGIN,A-B_1", false, 0},
       {"", false, "", false, 0},
   };
   for (const auto& c : cases) {
