@@ -241,6 +241,9 @@ class MailConnection {
   // Bytes the last ReadReply left behind the end of its reply in the same
   // receive (a server speaking out of turn).
   int replyTrailing_ = 0;
+  // Puts out what the socket gathered during a paced transmission; false
+  // (with a transcript line) when that failed.
+  bool FlushGathered();
   // True when the socket took the whole text in one send call.
   static bool SendAll(StreamSocket& socket, const std::string& text);
   // False when a text contains CR, LF or NUL: sent inside a command line it

@@ -73,6 +73,15 @@ class StreamSocket {
     return {};
   }
   virtual bool TlsActive() const { return false; }
+  // While gathering is on, a socket whose every send carries a cost of its
+  // own (a TLS record: a header, a MAC and the cipher's work each) may hold
+  // small sends back and put them out together at the next `Flush`, or
+  // when a record's worth has gathered. A plain TCP socket sends at once.
+  // Turning gathering off does not flush: call `Flush` first.
+  virtual void GatherSends(bool on) { (void)on; }
+  // Puts out whatever is held back; false when that failed (the
+  // connection is then unusable).
+  virtual bool Flush() { return true; }
   // The numeric local address of the connection ("192.0.2.1",
   // "2001:db8::1"); empty when unknown.
   virtual std::string LocalAddress() const { return {}; }

@@ -90,6 +90,11 @@ class TcpSocket final : public StreamSocket {
   }
 
   int Send(const char* data, int length) override {
+    if (tls_ && gathering_ && length >= 0) {
+      held_.append(data, static_cast<std::size_t>(length));
+      if (held_.size() >= kRecordSize && !Flush()) return -1;
+      return length;
+    }
     if (tls_) return tls_->Send(data, length);
     if (fd_ < 0 || length < 0 || tlsFailed_) return -1;
     int sent = 0;
@@ -112,8 +117,10 @@ class TcpSocket final : public StreamSocket {
     return sent > 0 ? sent : -1;
   }
 
+  // A reader waits for an answer to what was sent: nothing may stay held.
   bool ReadableBytes(int& count) override {
     count = 0;
+    if (!held_.empty() && !Flush()) return false;
     if (tls_) return tls_->ReadableBytes(count);
     if (fd_ < 0 || tlsFailed_) return false;
     int available = 0;
@@ -133,7 +140,24 @@ class TcpSocket final : public StreamSocket {
     return static_cast<int>(n);
   }
 
+  void GatherSends(bool on) override { gathering_ = on; }
+
+  bool Flush() override {
+    if (held_.empty()) return true;
+    std::string bytes;
+    bytes.swap(held_);
+    const int size = static_cast<int>(bytes.size());
+    for (int done = 0; done < size;) {
+      const int n = tls_ ? tls_->Send(bytes.data() + done, size - done) : -1;
+      if (n <= 0) return false;
+      done += n;
+    }
+    return true;
+  }
+
   void Close() override {
+    held_.clear();
+    gathering_ = false;
     if (tls_) tls_->Shutdown();
     tls_.reset();
     tlsFailed_ = false;
@@ -237,7 +261,12 @@ class TcpSocket final : public StreamSocket {
     }
   }
 
+  // The largest plaintext of one TLS record (RFC 8446 5.1).
+  static constexpr std::size_t kRecordSize = 16384;
+
   Platform& platform_;
+  bool gathering_ = false;
+  std::string held_;
   int connectTimeoutMs_;
   int connectWaited_ = 0;  // wait steps of the current Connect, all addresses
   bool created_ = false;

@@ -307,3 +307,81 @@ TEST_F(PacedSendTest, StopRequestOutsideATransmissionChangesNothing) {
 
 }  // namespace
 }  // namespace velkaro
+
+namespace velkaro {
+namespace {
+
+// A socket that gathers as a TLS socket does: the test sees which pieces
+// were put out together before each pacing sleep.
+class GatheringSocket final : public StreamSocket {
+ public:
+  bool Create() override { return true; }
+  bool Connect(const std::string&, int) override { return true; }
+  int Send(const char* data, int length) override {
+    (gathering ? held : flushed.emplace_back()).append(data, static_cast<std::size_t>(length));
+    return length;
+  }
+  bool ReadableBytes(int& count) override {
+    count = 0;
+    return true;
+  }
+  int Receive(char*, int) override { return -1; }
+  void Close() override {}
+  bool IsOpen() const override { return true; }
+  void GatherSends(bool on) override { gathering = on; }
+  bool Flush() override {
+    if (failFlush) return false;
+    if (!held.empty()) flushed.push_back(held);
+    flushedAt.push_back(CurrentPlatform().Now());
+    held.clear();
+    return true;
+  }
+
+  bool gathering = false;
+  bool failFlush = false;
+  std::string held;
+  std::vector<std::string> flushed;  // what went out together, in order
+  std::vector<std::time_t> flushedAt;
+};
+
+class GatheredSendTest : public testing::PlatformTest {
+ protected:
+  GatheredSendTest() {
+    auto owned = std::make_unique<GatheringSocket>();
+    socket = owned.get();
+    mail.smtpSocket = std::move(owned);
+    mail.smtpOpen = 1;
+  }
+  MailConnection mail;
+  GatheringSocket* socket = nullptr;
+};
+
+// The pieces between two pacing sleeps leave together, nothing is left
+// held at the end, and gathering is off again for the commands that follow.
+TEST_F(GatheredSendTest, PiecesBetweenTwoSleepsGoOutTogether) {
+  mail.SetSpeed(2);
+  const std::string text(64 * 7 + 10, 'x');
+  ASSERT_EQ(mail.SmtpStringSend2(0, text), 0);
+  std::vector<std::size_t> sizes;
+  std::string joined;
+  for (const std::string& part : socket->flushed) {
+    sizes.push_back(part.size());
+    joined += part;
+  }
+  // Sleeps after pieces 1, 4 and 7; the rest at the end.
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{64, 192, 192, 10}));
+  EXPECT_EQ(joined, text);
+  EXPECT_TRUE(socket->held.empty());
+  EXPECT_FALSE(socket->gathering);
+}
+
+TEST_F(GatheredSendTest, AFailedFlushEndsTheTextAsAFailedSend) {
+  mail.SetSpeed(2);
+  socket->failFlush = true;
+  EXPECT_EQ(mail.SmtpStringSend2(1, std::string(64 * 5, 'x')), 2);
+  EXPECT_FALSE(socket->gathering);
+  EXPECT_EQ(mail.progress.sendingData, 0);
+}
+
+}  // namespace
+}  // namespace velkaro
