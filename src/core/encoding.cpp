@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -83,6 +84,39 @@ const std::map<std::string, std::string>& CompatibilityForms() {
   return forms;
 }
 
+// Single bytes that glibc's CP932 rejects but Windows' CP932 reads as a
+// character of their own. Reading them as Windows does keeps a file written
+// there intact when its text goes through UTF-8 and back.
+struct SingleByteForm {
+  unsigned char sjis;
+  const char* utf8;
+};
+constexpr SingleByteForm kWindowsSingleBytes[] = {
+    {0x80, "\xC2\x80"},      // U+0080
+    {0xA0, "\xEF\xA3\xB0"},  // U+F8F0
+    {0xFD, "\xEF\xA3\xB1"},  // U+F8F1
+    {0xFE, "\xEF\xA3\xB2"},  // U+F8F2
+    {0xFF, "\xEF\xA3\xB3"},  // U+F8F3
+};
+
+const char* WindowsSingleByteUtf8(unsigned char b) {
+  for (const SingleByteForm& form : kWindowsSingleBytes) {
+    if (form.sjis == b) return form.utf8;
+  }
+  return nullptr;
+}
+
+// The Shift_JIS form of one UTF-8 sequence that iconv could not write, or
+// nothing when CP932 has none.
+std::optional<std::string> FallbackSjis(const std::string& utf8) {
+  const auto& forms = CompatibilityForms();
+  if (const auto form = forms.find(utf8); form != forms.end()) return form->second;
+  for (const SingleByteForm& single : kWindowsSingleBytes) {
+    if (utf8 == single.utf8) return std::string(1, static_cast<char>(single.sjis));
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string SjisToUtf8(const std::string& sjis) {
@@ -101,7 +135,8 @@ std::string SjisToUtf8(const std::string& sjis) {
       const unsigned char t = static_cast<unsigned char>(in[1]);
       if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC)) skip = 2;
     }
-    out += kReplacementUtf8;
+    const char* single = skip == 1 ? WindowsSingleByteUtf8(b) : nullptr;
+    out += single != nullptr ? single : kReplacementUtf8;
     in += skip;
     left -= skip;
   }
@@ -123,10 +158,8 @@ std::string Utf8ToSjis(const std::string& utf8, int* unmappable) {
     const int error = cd.Ok() ? cd.Convert(in, left, out) : EILSEQ;
     if (error == 0) break;
     size_t length = SequenceLength(in, left);
-    const auto& forms = CompatibilityForms();
-    const auto form = forms.find(std::string(in, length));
-    if (form != forms.end()) {
-      out += form->second;
+    if (const auto fallback = FallbackSjis(std::string(in, length))) {
+      out += *fallback;
     } else {
       if (error == EINVAL) length = left;  // truncated sequence at the end
       out += kGetaSjis;

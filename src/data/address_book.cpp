@@ -6,6 +6,7 @@
 
 #include "core/atomic_file.h"
 #include "core/encoding.h"
+#include "core/sjis_canonical.h"
 #include "core/text_file.h"
 #include "core/zentool.h"
 
@@ -92,6 +93,7 @@ std::optional<std::string> FindEntryByRegist(const std::string& text, const std:
                                              RegistMatch which) {
   const Zentool z;
   std::optional<std::string> found;
+  const std::string wanted = CanonicalSjis(name);
   // One pass over the lines; the header line 0 is skipped.
   std::size_t start = text.find(kCrLf);
   if (start == std::string::npos) return found;
@@ -99,7 +101,8 @@ std::optional<std::string> FindEntryByRegist(const std::string& text, const std:
   for (std::size_t end = text.find(kCrLf, start); end != std::string::npos;
        start = end + 2, end = text.find(kCrLf, start)) {
     std::string line = text.substr(start, end - start + 2);
-    if (z.ZenGetTabItem(line, 1) != name) continue;
+    const std::string regist = z.ZenGetTabItem(line, 1);
+    if (regist.size() != wanted.size() || CanonicalSjis(regist) != wanted) continue;
     found = std::move(line);
     if (which == RegistMatch::First) break;
   }

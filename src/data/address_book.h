@@ -57,7 +57,9 @@ int SaveAddressBook(const std::string& path, const std::string& text);
 int ParseEntryLine(const std::string& text, int i, AddressEntry& entry);
 
 // The first or last entry line (line 0, the header, is never one) whose
-// registered name equals `name` byte for byte, with its CR LF.
+// registered name holds the same characters as `name`, with its CR LF,
+// unchanged. Case, spaces and width count; which of CP932's duplicate codes
+// each side uses does not (髙 as 0xEEE0 finds 髙 as 0xFBFC).
 std::optional<std::string> FindEntryByRegist(const std::string& text, const std::string& name,
                                              RegistMatch which);
 

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "core/sjis_canonical.h"
 #include "core/zentool.h"
 #include "platform/platform.h"
 
@@ -28,6 +29,33 @@ bool StartsCharacter(std::string_view text, std::size_t known, std::size_t p) {
   return w == p;
 }
 
+// Every occurrence of `canonicalWord` in `canonical` (the text's canonical
+// spelling) replaced by `value`; everything else is copied from the text's
+// own bytes. The two spellings have the same length and the same character
+// boundaries, so a position found in one is a position in the other.
+std::string ReplaceInText(const std::string& text, std::string_view canonical,
+                          const std::string& canonicalWord, const std::string& value) {
+  std::size_t found = canonical.find(canonicalWord);
+  if (found == std::string_view::npos) return text;
+  const std::string_view original(text);
+  std::string out;
+  out.reserve(text.size());
+  std::size_t copied = 0;  // everything before this is in `out`
+  std::size_t known = 0;   // a position known to start a character
+  while (found != std::string_view::npos) {
+    if (StartsCharacter(canonical, known, found)) {
+      out.append(original.substr(copied, found - copied));
+      out.append(value);
+      copied = known = found + canonicalWord.size();
+      found = canonical.find(canonicalWord, copied);
+    } else {
+      found = canonical.find(canonicalWord, found + 1);
+    }
+  }
+  out.append(original.substr(copied));
+  return out;
+}
+
 }  // namespace
 
 PlaceholderWordList DefaultPlaceholderWords() {
@@ -39,25 +67,7 @@ PlaceholderWordList DefaultPlaceholderWords() {
 std::string ReplaceWord(const std::string& text, const std::string& word,
                         const std::string& value) {
   if (word.empty()) return text;
-  const std::string_view view(text);
-  std::size_t found = view.find(word);
-  if (found == std::string_view::npos) return text;
-  std::string out;
-  out.reserve(text.size());
-  std::size_t copied = 0;  // everything before this is in `out`
-  std::size_t known = 0;   // a position known to start a character
-  while (found != std::string_view::npos) {
-    if (StartsCharacter(view, known, found)) {
-      out.append(view.substr(copied, found - copied));
-      out.append(value);
-      copied = known = found + word.size();
-      found = view.find(word, copied);
-    } else {
-      found = view.find(word, found + 1);
-    }
-  }
-  out.append(view.substr(copied));
-  return out;
+  return ReplaceInText(text, CanonicalSjis(text), CanonicalSjis(word), value);
 }
 
 std::string ReplacePlaceholders(const PlaceholderWordList& words, const std::string& text,
@@ -72,17 +82,22 @@ std::string ReplacePlaceholders(const PlaceholderWordList& words, const std::str
     int style;
   } dateWords[] = {{11, 21}, {12, 1}, {13, 2}, {14, 3}, {15, 7}, {10, 15}};
   std::string out = text;
-  for (const auto& d : dateWords) {
-    if (!words[d.slot].empty() && out.find(words[d.slot]) != std::string::npos) {
-      out = ReplaceWord(out, words[d.slot], z.FormatDateTime(now, d.style));
-    }
-  }
+  // The words come from the settings and the text from a file, each maybe
+  // written by another program: they are compared by character, so a word
+  // typed with one of CP932's duplicate codes matches the other.
+  std::string canonical = CanonicalSjis(out);
+  const auto replaceAll = [&](const std::string& word, const std::string& value) {
+    if (word.empty()) return;
+    const std::string canonicalWord = CanonicalSjis(word);
+    if (canonical.find(canonicalWord) == std::string::npos) return;
+    out = ReplaceInText(out, canonical, canonicalWord, value);
+    canonical = CanonicalSjis(out);
+  };
+  for (const auto& d : dateWords) replaceAll(words[d.slot], z.FormatDateTime(now, d.style));
   // Slot of the word for field 0 (kana), 1 (regist), 2 (name), 3 …
   constexpr int kFieldSlot[10] = {2, 0, 1, 3, 4, 5, 6, 7, 8, 9};
   for (int field = 0; field < 10; ++field) {
-    const std::string& word = words[kFieldSlot[field]];
-    if (word.empty() || out.find(word) == std::string::npos) continue;
-    out = ReplaceWord(out, word, z.ZenGetTabItem(record, field));
+    replaceAll(words[kFieldSlot[field]], z.ZenGetTabItem(record, field));
   }
   return out;
 }

@@ -15,13 +15,17 @@ using PlaceholderWordList = std::array<std::string, 16>;
 PlaceholderWordList DefaultPlaceholderWords();
 
 // Replaces every placeholder of `text` (Shift_JIS, CR LF) for the recipient
-// whose entry line (ten TAB-separated fields ended by CR LF) is `record`.
-// The clock is read once, through the platform.
+// whose entry line (ten TAB-separated fields ended by CR LF) is `record`,
+// each word found as ReplaceWord finds it. The clock is read once, through
+// the platform.
 std::string ReplacePlaceholders(const PlaceholderWordList& words, const std::string& text,
                                 const std::string& record);
 
 // One replacement pass: every occurrence of `word` that begins on a
-// character boundary, left to right, never searching inside `value`.
+// character boundary, left to right, never searching inside `value`. The
+// word matches by character: either of CP932's codes for a character it
+// holds twice matches the other. The text keeps its own bytes outside
+// the replaced words.
 std::string ReplaceWord(const std::string& text, const std::string& word, const std::string& value);
 
 }  // namespace velkaro

@@ -111,8 +111,10 @@ TEST(EncodeTextForFile, ConvertsEachStyle) {
       {"\x82\xA0\r\n", kBom, kCrLf, "\xEF\xBB\xBF\xE3\x81\x82\r\n", 0},
       {"", kBom, kLf, "\xEF\xBB\xBF", 0},
       // Bytes that are no Shift_JIS character cannot be written as UTF-8.
-      {"a\xFFz\x82", kUtf8, kCrLf, "a\xEF\xBF\xBDz\xEF\xBF\xBD", 2},
-      {"a\xFFz\x82", kSjis, kCrLf, "a\xFFz\x82", 0},
+      // (85 40 is a pair CP932 leaves unassigned; a lone 0xFF is U+F8F3 as on Windows.)
+      {"a\x85\x40z\x82", kUtf8, kCrLf, "a\xEF\xBF\xBDz\xEF\xBF\xBD", 2},
+      {"a\x85\x40z\x82", kSjis, kCrLf, "a\x85\x40z\x82", 0},
+      {"a\xFF", kUtf8, kCrLf, "a\xEF\xA3\xB3", 0},
   };
   for (const auto& c : cases) {
     int unmappable = 0;
