@@ -184,6 +184,28 @@ def text_file_seeds():
     write("fuzz_text_file", "broken_utf8.txt", b"\xef\xbb\xbf\xe3\x81\r\nabc\xf0\x9f\n\xc3")
 
 
+def csv_seeds():
+    # First byte: separator (0 comma, 1 TAB, 2 semicolon; +0x80 import all).
+    sheet = ("氏名,フリガナ,メールアドレス,電話,住所\r\n"
+             "山田 太郎,やまだ,yamada@example.jp,03-1234-5678,\"東京都\r\n千代田区\"\r\n"
+             "鈴木,すずき,SUZUKI@example.jp,,\"大阪府, \"\"本社\"\"\"\r\n"
+             "髙橋 😀,たかはし,takahashi@example.jp,,\r\n"
+             "重複,,yamada@EXAMPLE.jp,,\r\n"
+             ",,no address,,\r\n\r\n"
+             "田中,,tanaka@example.jp,,5\" disk")
+    write("fuzz_csv", "utf8_bom.csv", b"\x00\xef\xbb\xbf" + sheet.encode("utf-8"))
+    write("fuzz_csv", "import_all.csv", b"\x80" + sheet.encode("utf-8"))
+    write("fuzz_csv", "cp932_tab.csv",
+          b"\x01" + sjis("読み\t登録名\t氏名\tメールアドレス\r\nﾀﾅｶ\t田中\t表示\tt@example.jp\n"))
+    write("fuzz_csv", "google.csv", b"\x00" + (
+        "First Name,Last Name,Phonetic First Name,Phonetic Last Name,E-mail 1 - Label,"
+        "E-mail 1 - Value,Phone 1 - Value\r\n"
+        "太郎,山田,たろう,やまだ,* Home,y@example.jp,090-1111-2222\r\n").encode("utf-8"))
+    write("fuzz_csv", "outlook_semicolon.csv", b"\x02" + (
+        "First Name;Last Name;E-mail Address;Mobile Phone\r\n"
+        "Hanako;Suzuki;s@example.jp;\"090;1\"\r\n\"unclosed;x").encode("utf-8"))
+
+
 def reply_seeds():
     def chunks(*parts):
         out = b""
@@ -223,6 +245,7 @@ def main():
     text_file_seeds()
     ehlo_seeds()
     reply_seeds()
+    csv_seeds()
 
 
 if __name__ == "__main__":

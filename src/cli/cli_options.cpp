@@ -23,6 +23,11 @@ constexpr std::array kOptions = {
     KnownOption{"--store-password", Takes::Nothing},
     KnownOption{"--check-server", Takes::Nothing},
     KnownOption{"--sound", Takes::Nothing},
+    KnownOption{"--import-addresses", Takes::Value},
+    KnownOption{"--export-addresses", Takes::Value},
+    KnownOption{"--map", Takes::Value},
+    KnownOption{"--import-all", Takes::Nothing},
+    KnownOption{"--encoding", Takes::Value},
     KnownOption{"--help", Takes::Nothing},
     KnownOption{"--version", Takes::Nothing},
     KnownOption{"-h", Takes::Nothing},
@@ -45,6 +50,50 @@ bool IsSlashOption(const std::string& arg) {
     if (arg.rfind(word, 0) == 0) return true;
   }
   return false;
+}
+
+// The options of the address book transfer, or an error. A transfer runs
+// on its own: mixing it with a send would make --dry-run mean two things.
+std::string AddressTransferOption(CliOptions& o, const std::string& name,
+                                  const std::string& value) {
+  if (name == "--import-addresses" || name == "--export-addresses") {
+    std::optional<std::string>& file =
+        name == "--import-addresses" ? o.importAddresses : o.exportAddresses;
+    if (file) return name + " can be given only once";
+    if (value.empty()) return name + " needs a file name";
+    file = value;
+  } else if (name == "--map") {
+    const std::size_t split = value.rfind('=');
+    if (split == std::string::npos || split == 0 || split + 1 == value.size()) {
+      return "--map needs COLUMN=FIELD, got '" + value + "'";
+    }
+    o.maps.emplace_back(value.substr(0, split), value.substr(split + 1));
+  } else if (name == "--import-all") {
+    o.importAll = true;
+  } else if (value != "utf-8" && value != "shift_jis") {
+    return "--encoding takes utf-8 or shift_jis, not '" + value + "'";
+  } else {
+    o.encoding = value;
+  }
+  return "";
+}
+
+std::string CheckAddressTransfer(const CliOptions& o) {
+  if (!o.importAddresses && (!o.maps.empty() || o.importAll)) {
+    return "--map and --import-all go with --import-addresses";
+  }
+  if (!o.exportAddresses && o.encoding) return "--encoding goes with --export-addresses";
+  if (!o.WantsAddressTransfer()) return "";
+  if (o.importAddresses && o.exportAddresses) {
+    return "give --import-addresses or --export-addresses, not both";
+  }
+  if (o.exportAddresses && o.dryRun) return "--dry-run goes with --import-addresses";
+  if (o.textFile || !o.to.empty() || !o.attach.empty() || !o.programWords.empty() ||
+      o.showSettings || o.storePassword || o.checkServer || !o.sets.empty() || o.titleIn) {
+    return "--import-addresses and --export-addresses cannot be combined with a send or a "
+           "settings option";
+  }
+  return "";
 }
 
 }  // namespace
@@ -141,8 +190,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       o.checkServer = true;
     } else if (name == "--sound") {
       o.sound = true;
+    } else {
+      result.error = AddressTransferOption(o, name, value);
+      if (!result.error.empty()) return result;
     }
   }
+  result.error = CheckAddressTransfer(o);
+  if (!result.error.empty()) return result;
   if (!o.WantsAnything()) {
     result.error = "nothing to do: give --text and --to to send, or --show-settings";
   }
@@ -186,6 +240,25 @@ The first line of the body text is the subject. Placeholders such as
                          standard output; exit status 0 when every step
                          passed, else what a send run would have ended with
   --sound              play the event sounds (with aplay, when present)
+  --import-addresses FILE
+                       append the rows of a CSV file (UTF-8 or Shift_JIS;
+                         comma, TAB or semicolon; first row the header) to
+                         the address book; rows without a usable address,
+                         with an address already in the book or with
+                         characters Shift_JIS cannot hold are listed with
+                         their line and left out; with --dry-run only shown
+      --map COLUMN=FIELD
+                       read column COLUMN (header name or number from 1)
+                         into FIELD (kana, regist, name, mailaddr,
+                         telephone, realaddr, data1..data4, or - to drop
+                         it); may be repeated
+      --import-all     take rows with characters Shift_JIS cannot hold
+                         too, those characters as 〓
+  --export-addresses FILE
+                       write the address book as CSV (header row of the
+                         field names, CR LF)
+      --encoding utf-8|shift_jis
+                       of the export; default UTF-8 with BOM
   -h, --help           display this help and exit
       --version        output version information and exit
 
@@ -205,8 +278,8 @@ Exit status:
            missing); nothing was sent
   2      wrong options or unusable input (body file, recipient,
            attachment, settings value)
-  3      a settings file could not be written, or --store-password could
-           not keep the password
+  3      a settings file or the address book (or the export) could not
+           be written, or --store-password could not keep the password
   10     the SMTP connection could not be opened
   20     the server did not accept QUIT after the last mail
   90     a failed run's QUIT failed as well

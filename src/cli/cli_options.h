@@ -33,14 +33,26 @@ struct CliOptions {
   bool sound = false;
   bool help = false;
   bool version = false;
+  // The address book to and from CSV; --dry-run with an import shows the
+  // rows that would be taken and saves nothing.
+  std::optional<std::string> importAddresses;  // --import-addresses
+  std::optional<std::string> exportAddresses;  // --export-addresses
+  // --map COLUMN=FIELD, in order: column (header or 1-based number), field.
+  std::vector<std::pair<std::string, std::string>> maps;
+  bool importAll = false;               // --import-all
+  std::optional<std::string> encoding;  // --encoding of an export
 
   // Whether anything asks for a send (or a dry run of one).
   bool WantsRun() const {
-    return dryRun || textFile || !to.empty() || !attach.empty() || !programWords.empty();
+    return (dryRun && !WantsAddressTransfer()) || textFile || !to.empty() || !attach.empty() ||
+           !programWords.empty();
   }
+  // Whether the address book is to be imported or exported.
+  bool WantsAddressTransfer() const { return importAddresses || exportAddresses; }
   // Whether the command line asks for anything at all.
   bool WantsAnything() const {
-    return WantsRun() || showSettings || storePassword || checkServer || !sets.empty();
+    return WantsRun() || showSettings || storePassword || checkServer || !sets.empty() ||
+           WantsAddressTransfer();
   }
 };
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/address_transfer.h"
 #include "cli/check_server.h"
 #include "cli/cli_options.h"
 #include "cli/dry_run.h"
@@ -348,10 +349,18 @@ int Run(const CliOptions& options) {
     const int status = CheckServer(settings, platform);
     if (status != 0 || !options.WantsRun()) return status;
   }
-  if (!options.WantsRun()) return 0;
-
   const std::string addressBookPath = Zentool().ZenJoinPath(
       settings.GetProgramFolder(), FieldText(settings.record.addressFileName));
+  if (options.WantsAddressTransfer()) {
+    const TransferOutcome outcome = options.importAddresses
+                                        ? ImportAddressFile(options, addressBookPath)
+                                        : ExportAddressFile(options, addressBookPath);
+    Write(stdout, outcome.out);
+    Write(stderr, outcome.err);
+    return outcome.exitStatus;
+  }
+  if (!options.WantsRun()) return 0;
+
   int unmappable = 0;
   const std::string addressBook = LoadAddressBook(addressBookPath, &unmappable);
   if (unmappable > 0) {
