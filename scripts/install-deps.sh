@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   qt6-base-dev qt6-multimedia-dev libgtest-dev libgmock-dev libbenchmark-dev
   libxcb1-dev xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
-  python3 python3-aiosmtpd dovecot-pop3d postfix nkf
+  python3 python3-aiosmtpd dovecot-pop3d postfix nkf media-types
   libsecret-tools gnome-keyring dbus dbus-x11
 )
 

@@ -134,8 +134,16 @@ int SendJob::AddRecipientByName(const std::string& value, const std::string& add
   if (close == std::string::npos || close == open + 1) return 0;
   AddressEntry entry;
   entry.regist = Sjis("(未登録者)");
-  entry.name = name.substr(0, open);
-  entry.mailaddr = name.substr(open + 1, close - open - 1);
+  // In "鈴木 花子 <addr>" the space before "<" only separates; kept, it
+  // would follow the name into subjects and greetings ("鈴木 花子 様").
+  // Quotes of a quoted display name go too.
+  const auto trimmed = [](const std::string& text, const char* blanks) {
+    const auto from = text.find_first_not_of(blanks);
+    if (from == std::string::npos) return std::string();
+    return text.substr(from, text.find_last_not_of(blanks) - from + 1);
+  };
+  entry.name = trimmed(name.substr(0, open), " \t\"");
+  entry.mailaddr = trimmed(name.substr(open + 1, close - open - 1), " \t");
   recipientLines += FormatEntryLine(entry);
   NotifyChanged();
   return 0;

@@ -15,22 +15,6 @@ namespace {
 // the Base64 of the chunks joins without padding inside).
 constexpr int kReadChunk = 12000;
 
-std::string AsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-std::string ContentTypeFor(const std::string& extension) {
-  const std::string lower = AsciiLower(extension);
-  if (lower == "jpeg" || lower == "jpg") return "image/jpeg;";
-  if (lower == "gif") return "image/gif;";
-  if (lower == "bmp") return "image/bmp;";
-  if (lower == "png") return "image/png;";
-  return "application/octet-stream;";
-}
-
 // Line `index` of a CR LF list; bytes after the last CR LF are not a line.
 std::string ListLine(const std::string& list, int index) {
   Zentool tool;
@@ -71,18 +55,6 @@ int MailConnection::SmtpLastBoundarySend() {
   if (smtpOpen == 0) return 100;
   if (!smtpSocket || !SendAll(*smtpSocket, "--" + boundary + "--\r\n")) return 1;
   return 0;
-}
-
-std::string MailConnection::AttachHeaderMake(const std::string& path) {
-  Zentool tool;
-  if (tool.ZenGetFileSize(path) == 0) return {};
-  const std::string type = ContentTypeFor(tool.ZenSplitPath(PathPart::Extension, path));
-  // The file system's name is UTF-8; the words carry it as ISO-2022-JP like
-  // every other Japanese text of the mail.
-  const std::string name = Utf8ToSjis(tool.ZenSplitPath(PathPart::NameExtension, path));
-  return "Content-Type: " + type + "\r\n" + mime::EncodedField(" name=\"", name, "\"") +
-         "Content-Disposition: attachment;\r\n" + mime::EncodedField(" filename=\"", name, "\"") +
-         "Content-Transfer-Encoding: base64\r\n\r\n";
 }
 
 std::string MailConnection::AttachHeaderGet(int index, const std::string& list) {

@@ -34,7 +34,8 @@ namespace velkaro {
 namespace {
 
 // Message ids must be unique (RFC 5322 3.6.4) while the time in them only
-// changes once a second and one run sends many mails a second.
+// changes once a second and one run sends many mails a second; the process
+// token keeps two runs (or two machines) in the same second apart.
 std::atomic<unsigned> messageSequence{0};
 
 std::string Digits14(const std::tm& tm) {
@@ -44,11 +45,13 @@ std::string Digits14(const std::tm& tm) {
   return text;
 }
 
-// "From: =?ISO-2022-JP?B?…?=<address>" or, without a name, "From: <address>".
+// "From: =?ISO-2022-JP?B?…?= <address>" or, without a name, "From: <address>".
+// An encoded word must be followed by white space (RFC 2047 5(3)); without
+// it Python's email reports a defect and SpamAssassin scores __FROM_RUNON.
 std::string AddressField(const std::string& field, const std::string& sjisName,
                          const std::string& address) {
   if (sjisName.empty()) return field + ": <" + address + ">\r\n";
-  return mime::EncodedField(field + ": ", sjisName, "<" + address + ">");
+  return mime::EncodedField(field + ": ", sjisName, " <" + address + ">");
 }
 
 }  // namespace
@@ -60,8 +63,9 @@ int MailConnection::SmtpHeaderSend(int multipart) {
   const std::time_t now = platform.Now();
   const std::tm local = platform.LocalTime(now);
   const std::string senderAddress = FieldText(server.senderAddress);
-  const std::string messageId = Digits14(local) + "." + std::to_string(++messageSequence) +
-                                "_velkaro@" + mime::MessageIdDomain(senderAddress);
+  const std::string messageId = Digits14(local) + "." + std::to_string(++messageSequence) + "." +
+                                mime::ProcessToken() + "_velkaro@" +
+                                mime::MessageIdDomain(senderAddress);
 
   struct Field {
     std::string text;

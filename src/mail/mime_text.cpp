@@ -1,8 +1,14 @@
 #include "mail/mime_text.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
+#include <stdexcept>
 
 #include "core/zentool.h"
 
@@ -36,6 +42,37 @@ std::size_t Base64Length(std::size_t bytes) {
   return (bytes + 2) / 3 * 4;
 }
 
+// Payload room of the word that follows `prefixLength` characters of field
+// name on the first line: what keeps that line within 76 characters, in
+// whole Base64 groups, and never less than the largest single character
+// needs.
+std::size_t FirstWordPayload(std::size_t prefixLength) {
+  const std::size_t wrapper = std::strlen(kWordStart) + std::strlen(kWordEnd);
+  const std::size_t used = prefixLength + wrapper;
+  const std::size_t room = used < kPreferredLineLength ? kPreferredLineLength - used : 0;
+  return std::clamp<std::size_t>(room / 4 * 4, 12, kMaxWordPayload);
+}
+
+std::string DrawProcessToken() {
+  std::uint64_t value = 0;
+  try {
+    std::random_device device;
+    value = (static_cast<std::uint64_t>(device()) << 32) ^ device();
+  } catch (const std::exception&) {
+    // No entropy source: the clock's nanoseconds still differ between runs.
+    value = static_cast<std::uint64_t>(
+        std::chrono::high_resolution_clock::now().time_since_epoch().count());
+  }
+  char text[24];
+  std::snprintf(text, sizeof text, "%016" PRIx64, value);
+  return text;
+}
+
+std::string& ProcessTokenSlot() {
+  static std::string token = DrawProcessToken();
+  return token;
+}
+
 bool IsAtext(char c) {
   if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
   return c != '\0' && std::strchr("!#$%&'*+-/=?^_`{|}~", c) != nullptr;
@@ -47,11 +84,13 @@ std::string EncodedWord(const std::string& payload) {
   return kWordStart + payload + kWordEnd;
 }
 
-std::vector<std::string> SplitPayloads(const std::string& sjisText, std::size_t maxPayload) {
+std::vector<std::string> SplitPayloads(const std::string& sjisText, std::size_t maxPayload,
+                                       std::size_t firstMaxPayload) {
   Zentool tool;
   std::vector<std::string> payloads;
   std::size_t start = 0;
   while (start < sjisText.size()) {
+    const std::size_t limit = payloads.empty() ? std::min(maxPayload, firstMaxPayload) : maxPayload;
     // Grow the piece one character at a time while its converted form still
     // fits; a single character always fits (at most 8 bytes of JIS).
     std::size_t end = start + UnitLength(sjisText, start);
@@ -59,7 +98,7 @@ std::vector<std::string> SplitPayloads(const std::string& sjisText, std::size_t 
     while (end < sjisText.size()) {
       const std::size_t next = end + UnitLength(sjisText, end);
       std::string longer = tool.ZenSjisToJis(sjisText.substr(start, next - start));
-      if (Base64Length(longer.size()) > maxPayload) break;
+      if (Base64Length(longer.size()) > limit) break;
       converted = std::move(longer);
       end = next;
     }
@@ -82,16 +121,28 @@ std::string EncodedField(const std::string& prefix, const std::string& rawSjisTe
                          const std::string& suffix) {
   Zentool tool;
   const std::string sjisText = WithoutEscapes(rawSjisText);
-  const std::string whole = prefix + EncodedWord(tool.ZenMimeEncode(sjisText)) + suffix;
-  if (whole.size() <= kMaxLineLength) return whole + kCrLf;
-
-  const std::vector<std::string> payloads = SplitPayloads(sjisText);
-  std::string field = prefix;
-  for (std::size_t i = 0; i < payloads.size(); ++i) {
-    if (i > 0) field += std::string(kCrLf) + " ";
-    field += EncodedWord(payloads[i]);
+  std::vector<std::string> lines;
+  const std::string whole = EncodedWord(tool.ZenMimeEncode(sjisText));
+  if (whole.size() <= kMaxWordLength) {
+    lines.push_back(prefix + whole);
+  } else {
+    const std::vector<std::string> payloads =
+        SplitPayloads(sjisText, kMaxWordPayload, FirstWordPayload(prefix.size()));
+    for (const std::string& payload : payloads) {
+      lines.push_back((lines.empty() ? prefix : " ") + EncodedWord(payload));
+    }
   }
-  return field + suffix + kCrLf;
+  // Folding white space may stand before an angle address (RFC 5322 3.4),
+  // not inside a quoted parameter value.
+  const bool foldable = !suffix.empty() && suffix.front() == ' ';
+  if (foldable && lines.back().size() + suffix.size() > kPreferredLineLength) {
+    lines.push_back(suffix);
+  } else {
+    lines.back() += suffix;
+  }
+  std::string field;
+  for (const std::string& line : lines) field += line + kCrLf;
+  return field;
 }
 
 bool LinesFit(const std::string& text) {
@@ -123,6 +174,16 @@ std::string DateTime(std::time_t t, const std::tm& local) {
                 normal.tm_mday, kMonths[month], normal.tm_year + 1900, normal.tm_hour,
                 normal.tm_min, normal.tm_sec, offsetMinutes < 0 ? '-' : '+', zone / 60, zone % 60);
   return text;
+}
+
+const std::string& ProcessToken() {
+  std::string& token = ProcessTokenSlot();
+  if (token.empty()) token = DrawProcessToken();
+  return token;
+}
+
+void SetProcessTokenForTests(const std::string& token) {
+  ProcessTokenSlot() = token;
 }
 
 std::string MessageIdDomain(const std::string& address) {

@@ -13,9 +13,14 @@ namespace velkaro::mime {
 // RFC 5322 2.1.1: no line of a message may be longer than 998 characters,
 // not counting its CR LF.
 inline constexpr std::size_t kMaxLineLength = 998;
+// RFC 5322 2.1.1 asks for lines of at most 78 characters; RFC 2047 2
+// counts 76 for lines with encoded words. Folded fields keep to it where
+// they can.
+inline constexpr std::size_t kPreferredLineLength = 76;
 // RFC 2047 2: an encoded word is at most 75 characters. With the wrapper
 // "=?ISO-2022-JP?B?" … "?=" that leaves 57 characters of Base64, so 56
 // (14 groups, 42 bytes of ISO-2022-JP).
+inline constexpr std::size_t kMaxWordLength = 75;
 inline constexpr std::size_t kMaxWordPayload = 56;
 
 // "=?ISO-2022-JP?B?" payload "?=".
@@ -26,9 +31,11 @@ std::string EncodedWord(const std::string& payload);
 // encoded on its own, so every word starts and ends in ASCII (RFC 2047 5,
 // RFC 1468). A half-width katakana and the sound mark after it are never
 // cut apart, as the conversion joins them into one character. An empty text
-// gives no payloads.
+// gives no payloads. The first piece may be held to a smaller
+// `firstMaxPayload`, for the word that shares its line with the field name.
 std::vector<std::string> SplitPayloads(const std::string& sjisText,
-                                       std::size_t maxPayload = kMaxWordPayload);
+                                       std::size_t maxPayload = kMaxWordPayload,
+                                       std::size_t firstMaxPayload = kMaxWordPayload);
 
 // The text without ESC bytes. In ISO-2022-JP only the converter's own
 // escape sequences may switch the character set; an ESC taken over from the
@@ -38,11 +45,15 @@ std::vector<std::string> SplitPayloads(const std::string& sjisText,
 std::string WithoutEscapes(const std::string& sjis);
 
 // A header field (or parameter line) whose value is `prefix`, one encoded
-// word and `suffix`, ending in CR LF. While that fits one line it is that
-// line; otherwise the text is split into several encoded words, the first
-// after `prefix`, each further one on a continuation line that starts with
-// a space, and `suffix` after the last (RFC 5322 2.2.3 folding; decoders
-// join adjacent encoded words, RFC 2047 6.2). ESC bytes are left out.
+// word and `suffix`, ending in CR LF. While the text fits one encoded word
+// of at most 75 characters it is that line; otherwise the text is split
+// into several words, the first after `prefix`, each further one on a
+// continuation line that starts with a space, and `suffix` after the last
+// (RFC 5322 2.2.3 folding; decoders join adjacent encoded words, RFC 2047
+// 6.2), the words sized so that the lines keep to 76 characters. A
+// `suffix` that starts with a space (" <address>") goes on a line of its
+// own when the last line would pass 76 characters with it. ESC bytes are
+// left out.
 std::string EncodedField(const std::string& prefix, const std::string& sjisText,
                          const std::string& suffix);
 
@@ -54,6 +65,16 @@ bool LinesFit(const std::string& text);
 // "Tue, 08 Dec 2026 09:30:15 +0900". Names are English whatever the locale;
 // the zone is the difference between the local form and UTC.
 std::string DateTime(std::time_t t, const std::tm& local);
+
+// The part of every message id that tells this process apart from every
+// other one, on this and other machines: 16 lower-case hex digits of
+// std::random_device, drawn on first use (RFC 5322 3.6.4 wants ids unique
+// world-wide; the time and a counter alone repeat across two runs started
+// in one second).
+const std::string& ProcessToken();
+// Fixes the token, for tests that compare whole header blocks; an empty
+// text draws a new one on next use.
+void SetProcessTokenForTests(const std::string& token);
 
 // The right side of a message id: the domain of `address` when it is a
 // dot-atom (RFC 5322 3.6.4), else "localhost".

@@ -97,10 +97,10 @@ TEST_F(BadInputTest, UnsendableAddressesAreRefusedBeforeAnyConnection) {
        "送信先( 1件目  )のメールアドレスがありません。\r\n"},
       {"command line: '<' inside the brackets",
        [this] { ApplyCommandLine(*job, ParseCommandLine({"/to=Name <a<b@example.jp>"}), ""); },
-       "送信先( 1件目 Name <a<b@example.jp> )のメールアドレスに使えない文字があります。\r\n"},
+       "送信先( 1件目 Name<a<b@example.jp> )のメールアドレスに使えない文字があります。\r\n"},
       {"command line: a line end inside the brackets",
        [this] { job->AddRecipientByName("Name <a@example.jp\r\n<b@example.jp>", ""); },
-       "送信先( 1件目 Name <a@example.jp  <b@example.jp> )"
+       "送信先( 1件目 Name<a@example.jp  <b@example.jp> )"
        "のメールアドレスに使えない文字があります。\r\n"},
       {"settings: a line end in the sender address",
        [this] {

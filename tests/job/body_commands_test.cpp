@@ -147,8 +147,15 @@ TEST_F(BodyCommandsTest, RecipientsByRegisteredNameOrAddress) {
   } cases[] = {
       {"  \"\" ", 1, ""},
       {"\"山田\"", 0, "やまだ\t山田\t山田 太郎\tyamada@example.jp\t\t\t\t\t\t\r\n"},
+      // The blanks around a name and its address only separate them; kept,
+      // they would follow the name into subjects ("鈴木 花子 様").
       {"鈴木 花子 <hanako@example.jp>", 0,
-       "\t(未登録者)\t鈴木 花子 \thanako@example.jp\t\t\t\t\t\t\r\n"},
+       "\t(未登録者)\t鈴木 花子\thanako@example.jp\t\t\t\t\t\t\r\n"},
+      {" 鈴木 花子\t  < hanako@example.jp >", 0,
+       "\t(未登録者)\t鈴木 花子\thanako@example.jp\t\t\t\t\t\t\r\n"},
+      {"\"鈴木 花子\" <hanako@example.jp>", 0,
+       "\t(未登録者)\t鈴木 花子\thanako@example.jp\t\t\t\t\t\t\r\n"},
+      {"ｽｽﾞｷ <hanako@example.jp>", 0, "\t(未登録者)\tｽｽﾞｷ\thanako@example.jp\t\t\t\t\t\t\r\n"},
       {"鈴木", 0, ""},
       {"<hanako@example.jp>", 0, ""},
       {"鈴木 <>", 0, ""},

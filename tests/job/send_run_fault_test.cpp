@@ -46,8 +46,8 @@ Turn Content(std::string step, std::string through, bool paced = false) {
 // The lines of an attachment's part header, each sent on its own.
 void AddPartHeader(std::vector<Turn>& turns, const std::string& step, const std::string& type) {
   turns.push_back(Content(step, kBoundaryLine));
-  for (const char* through :
-       {type.c_str(), "name=", "attachment;\r\n", "filename=", "base64\r\n", "\r\n", "\r\n"}) {
+  for (const char* through : {type.c_str(), "name=", "attachment;\r\n",
+                              "filename=", "filename*=", "base64\r\n", "\r\n", "\r\n"}) {
     turns.push_back(Content("", through));
   }
 }
@@ -72,7 +72,7 @@ std::vector<Turn> SmtpDialogue(bool withMail) {
     for (const char* through : {"charset=", "7bit\r\n", "\r\n"})
       turns.push_back(Content("", through));
     turns.push_back(Content("body", "\x1b(B\r\n", true));
-    AddPartHeader(turns, "attachment 1 part header", "octet-stream;\r\n");
+    AddPartHeader(turns, "attachment 1 part header", "text/plain; charset=UTF-8;\r\n");
     turns.push_back(Content("attachment 1 content", "QQ==\r\n", true));
     AddPartHeader(turns, "attachment 2 part header", "png;\r\n");
     turns.push_back(Content("attachment 2 content", "iVBO\r\n", true));

@@ -10,6 +10,7 @@
 
 #include "core/encoding.h"
 #include "core/zentool.h"
+#include "mail/attachment_header.h"
 #include "mail/mail_connection.h"
 #include "mail/mime_text.h"
 #include "support/scripted_socket.h"
@@ -149,7 +150,8 @@ class CompositionTest : public PlatformTest {
 // The sequence number in the Message-Id of `received`, or "?" when there is
 // no valid Message-Id line.
 std::string MessageSequence(const std::string& received) {
-  const std::regex id("Message-Id: <20261208093015\\.([0-9]+)_velkaro@example\\.jp>\r\n");
+  const std::regex id(
+      "Message-Id: <20261208093015\\.([0-9]+\\.[0-9a-f]{16})_velkaro@example\\.jp>\r\n");
   std::smatch match;
   if (!std::regex_search(received, match, id)) return "?";
   return match[1].str();
@@ -158,8 +160,8 @@ std::string MessageSequence(const std::string& received) {
 // The header block for the fixture's mail, one entry per send call.
 std::vector<std::string> HeaderLines(bool multipart, const std::string& sequence) {
   return {
-      "From: =?ISO-2022-JP?B?GyRCMUQ2SEl0GyhC?=<sales@example.jp>\r\n",
-      "To: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?=<yamada@example.com>\r\n",
+      "From: =?ISO-2022-JP?B?GyRCMUQ2SEl0GyhC?= <sales@example.jp>\r\n",
+      "To: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <yamada@example.com>\r\n",
       "Subject: =?ISO-2022-JP?B?GyRCJDQwRkZiGyhC?=\r\n",
       "Date: Tue, 08 Dec 2026 09:30:15 +0900\r\n",
       "MIME-Version: 1.0\r\n",
@@ -267,7 +269,8 @@ TEST_F(CompositionTest, MessageIdsOfTwoMailsInOneSecondDiffer) {
   Connect();
   ASSERT_EQ(mail.SmtpHeaderSend(0), 0);
   ASSERT_EQ(mail.SmtpHeaderSend(1), 0);
-  const std::regex id("Message-Id: <(20261208093015)\\.([0-9]+)_velkaro@example\\.jp>\r\n");
+  const std::regex id(
+      "Message-Id: <(20261208093015)\\.([0-9]+)\\.([0-9a-f]{16})_velkaro@example\\.jp>\r\n");
   const std::string received = server.Received();
   std::vector<std::string> ids;
   for (std::sregex_iterator it(received.begin(), received.end(), id), end; it != end; ++it) {
@@ -275,6 +278,31 @@ TEST_F(CompositionTest, MessageIdsOfTwoMailsInOneSecondDiffer) {
   }
   ASSERT_EQ(ids.size(), 2u);
   EXPECT_NE(ids[0], ids[1]);
+}
+
+TEST_F(CompositionTest, MessageIdsOfTwoRunsInOneSecondDiffer) {
+  // Every run starts its counter afresh, so only the token each process
+  // draws keeps two runs (or two machines) in the same second apart.
+  std::vector<std::string> tokens;
+  for (int run = 0; run < 2; ++run) {
+    mime::SetProcessTokenForTests("");
+    const std::string token = mime::ProcessToken();
+    EXPECT_TRUE(std::regex_match(token, std::regex("[0-9a-f]{16}"))) << token;
+    ScriptedServer fresh;
+    mail.smtpSocket = fresh.NewSocket();
+    mail.smtpSocket->Create();
+    mail.smtpSocket->Connect("smtp.example.jp", 25);
+    mail.smtpOpen = 1;
+    ASSERT_EQ(mail.SmtpHeaderSend(0), 0);
+    EXPECT_NE(fresh.Received().find("." + token + "_velkaro@example.jp>\r\n"), std::string::npos)
+        << fresh.Received();
+    tokens.push_back(token);
+  }
+  EXPECT_NE(tokens[0], tokens[1]);
+  // A fixed token is what whole-block comparisons in other tests use.
+  mime::SetProcessTokenForTests("0123456789abcdef");
+  EXPECT_EQ(mime::ProcessToken(), "0123456789abcdef");
+  mime::SetProcessTokenForTests("");
 }
 
 TEST_F(CompositionTest, MessageIdTakesTheSenderDomainOrLocalhost) {
@@ -330,61 +358,120 @@ TEST_F(CompositionTest, DateIsRfc5322WithTheNumericZone) {
 
 // --- encoded words and folding ---
 
-struct SubjectCase {
+struct FoldCase {
   const char* name;
-  std::string subject;  // Shift_JIS
+  std::string text;  // Shift_JIS
   bool folded;
 };
 
-TEST_F(CompositionTest, SubjectStaysOneWordWhileTheLineFitsAndIsFoldedBeyond) {
-  // 360 double-byte characters give a line of 995 bytes, 361 one of 999;
-  // 726 ASCII characters 995, 727 999.
+// The field of `received` that starts with `name` (with its continuation
+// lines), without its last CR LF.
+std::string FieldOf(const std::string& received, const std::string& name) {
+  const std::size_t start = received.rfind(name, 0) == 0 ? 0 : received.find("\r\n" + name) + 2;
+  std::size_t end = start;
+  do {
+    end = received.find("\r\n", end) + 2;
+  } while (received[end] == ' ');
+  return received.substr(start, end - 2 - start);
+}
+
+// A folded field: every line within 76 characters, each continuation line
+// starting with a space, every word within 75 characters and a complete
+// ISO-2022-JP text, and the words together the whole text.
+void ExpectFolded(const std::string& field, const std::string& sjisText) {
+  const std::vector<std::string> lines = Lines(field);
+  ASSERT_GT(lines.size(), 1u) << field;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_LE(lines[i].size(), 76u) << lines[i];
+    if (i > 0) {
+      EXPECT_EQ(lines[i][0], ' ') << lines[i];
+    }
+  }
+  const std::vector<std::string> payloads = WordPayloads(field);
+  for (const std::string& payload : payloads) EXPECT_LE(payload.size() + 18, 75u);
+  EXPECT_EQ(JoinedJis(payloads, 75 - 18), Zentool().ZenSjisToJis(sjisText));
+}
+
+// 18 kanji (42 bytes of ISO-2022-JP) and 42 ASCII characters make the
+// longest single words of 75 characters.
+std::vector<FoldCase> FoldCases() {
   const std::string mixed = Sjis("ご案内ｶﾞｲﾄﾞ test。①漢字ﾊﾟｰﾃｨ ");
-  const SubjectCase cases[] = {
-      {"300 kanji", Repeat(Sjis("漢"), 300), false},
-      {"360 kanji", Repeat(Sjis("漢"), 360), false},
+  return {
+      {"short", Sjis("ご案内"), false},
+      {"18 kanji", Repeat(Sjis("漢"), 18), false},
+      {"19 kanji", Repeat(Sjis("漢"), 19), true},
+      {"42 ASCII", std::string(42, 'a'), false},
+      {"43 ASCII", std::string(43, 'a'), true},
+      {"80 Japanese characters",
+       Repeat(Sjis("年末年始休業期間のお知らせと、請求書送付についてのご案内"), 3).substr(0, 160),
+       true},
       {"361 kanji", Repeat(Sjis("漢"), 361), true},
-      {"726 ASCII", std::string(726, 'a'), false},
-      {"727 ASCII", std::string(727, 'a'), true},
       {"2323 characters of mixed Japanese", Repeat(mixed, 2000 / 20 + 1), true},
   };
+}
+
+TEST_F(CompositionTest, SubjectStaysOneWordWhileTheLineFitsAndIsFoldedBeyond) {
   Zentool tool;
-  for (const SubjectCase& c : cases) {
+  for (const FoldCase& c : FoldCases()) {
     SCOPED_TRACE(c.name);
     ScriptedServer fresh;
     mail.smtpSocket = fresh.NewSocket();
     mail.smtpSocket->Create();
     mail.smtpSocket->Connect("smtp.example.jp", 25);
     mail.smtpOpen = 1;
-    mail.subject = c.subject;
+    mail.subject = c.text;
 
     ASSERT_EQ(mail.SmtpHeaderSend(0), 0);
 
-    const std::string& received = fresh.Received();
-    const std::size_t start = received.find("Subject: ");
-    const std::size_t end = received.find("\r\nDate: ");
-    ASSERT_NE(start, std::string::npos);
-    ASSERT_NE(end, std::string::npos);
-    const std::string field = received.substr(start, end - start);
-    const std::vector<std::string> lines = Lines(field);
-    for (const std::string& line : Lines(received)) EXPECT_LE(line.size(), 998u);
+    const std::string field = FieldOf(fresh.Received(), "Subject: ");
+    for (const std::string& line : Lines(fresh.Received())) EXPECT_LE(line.size(), 998u);
+    if (c.folded) {
+      ExpectFolded(field, c.text);
+      EXPECT_EQ(field.rfind("Subject: =?ISO-2022-JP?B?", 0), 0u);
+    } else {
+      EXPECT_EQ(field, "Subject: =?ISO-2022-JP?B?" +
+                           tool.ZenBase64Encode(tool.ZenSjisToJis(c.text)) + "?=");
+    }
+  }
+}
 
-    const std::string whole = tool.ZenSjisToJis(c.subject);
-    if (!c.folded) {
-      ASSERT_EQ(lines.size(), 1u);
-      EXPECT_EQ(field, "Subject: =?ISO-2022-JP?B?" + tool.ZenBase64Encode(whole) + "?=");
-      continue;
+TEST_F(CompositionTest, NamesStayOneWordWhileTheyFitAndAreFoldedBeforeTheAddress) {
+  Zentool tool;
+  for (const FoldCase& c : FoldCases()) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer fresh;
+    mail.smtpSocket = fresh.NewSocket();
+    mail.smtpSocket->Create();
+    mail.smtpSocket->Connect("smtp.example.jp", 25);
+    mail.smtpOpen = 1;
+    // The sender's name field holds 127 bytes.
+    const bool senderFits = c.text.size() <= 127;
+    SetFieldText(mail.server.senderName, senderFits ? c.text : "");
+    mail.recipientName = c.text;
+
+    ASSERT_EQ(mail.SmtpHeaderSend(0), 0);
+
+    struct Field {
+      std::string field, address;
+    };
+    std::vector<Field> fields = {{"To: ", "yamada@example.com"}};
+    if (senderFits) fields.push_back({"From: ", "sales@example.jp"});
+    for (const Field& f : fields) {
+      const std::string field = FieldOf(fresh.Received(), f.field);
+      const std::string word =
+          "=?ISO-2022-JP?B?" + tool.ZenBase64Encode(tool.ZenSjisToJis(c.text)) + "?=";
+      const std::string tail = " <" + f.address + ">";
+      // The address follows the last word after white space (RFC 2047 5),
+      // on a line of its own when the line would pass 76 characters.
+      ASSERT_GE(field.size(), tail.size());
+      EXPECT_EQ(field.substr(field.size() - tail.size()), tail);
+      if (!c.folded) {
+        const std::string line = f.field + word + tail;
+        EXPECT_EQ(field, line.size() <= 76 ? line : f.field + word + "\r\n" + tail);
+        continue;
+      }
+      ExpectFolded(field, c.text);
     }
-    ASSERT_GT(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("Subject: =?ISO-2022-JP?B?", 0), 0u);
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-      EXPECT_EQ(lines[i].rfind(" =?ISO-2022-JP?B?", 0), 0u) << lines[i];
-    }
-    // Every word is at most 75 characters and a complete ISO-2022-JP text;
-    // joined, the words give the whole subject back.
-    const std::vector<std::string> payloads = WordPayloads(field);
-    ASSERT_EQ(payloads.size(), lines.size());
-    EXPECT_EQ(JoinedJis(payloads, 75 - 18), whole);
   }
 }
 
@@ -392,17 +479,15 @@ TEST_F(CompositionTest, LongRecipientNameIsFoldedWithTheAddressAfterTheLastWord)
   Connect();
   mail.recipientName = Repeat(Sjis("山田"), 400);
   ASSERT_EQ(mail.SmtpHeaderSend(0), 0);
-  const std::string& received = server.Received();
-  const std::size_t start = received.find("To: ");
-  const std::size_t end = received.find("\r\nSubject: ");
-  const std::vector<std::string> lines = Lines(received.substr(start, end - start));
+  const std::string field = FieldOf(server.Received(), "To: ");
+  const std::vector<std::string> lines = Lines(field);
   ASSERT_GT(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("To: =?ISO-2022-JP?B?", 0), 0u);
   const std::string& last = lines.back();
-  const std::string tail = "?=<yamada@example.com>";
+  const std::string tail = " <yamada@example.com>";
   ASSERT_GE(last.size(), tail.size());
   EXPECT_EQ(last.substr(last.size() - tail.size()), tail);
-  for (const std::string& line : lines) EXPECT_LE(line.size(), 998u);
+  ExpectFolded(field, mail.recipientName);
 }
 
 TEST_F(CompositionTest, AddressTooLongForAnyLineIsNotSent) {
@@ -629,25 +714,42 @@ TEST_F(CompositionTest, LastBoundary) {
 // --- attachments ---
 
 TEST_F(CompositionTest, AttachmentContentTypeFollowsTheLowerCasedExtension) {
+  // Types as the system's /etc/mime.types lists them; a text part names
+  // the charset its bytes are valid in, and text in none goes as bytes.
   TempDir dir;
   struct Row {
     const char* file;
+    std::string bytes;
     const char* type;
   };
+  const std::string sjisText = Sjis("請求金額：12,000円\r\n");
   const Row rows[] = {
-      {"photo.JPG", "image/jpeg;"},
-      {"a.jpeg", "image/jpeg;"},
-      {"x.gif", "image/gif;"},
-      {"y.BMP", "image/bmp;"},
-      {"scan.Png", "image/png;"},
-      {"data.tar.gz", "application/octet-stream;"},
-      {"README", "application/octet-stream;"},
-      {"a.txt", "application/octet-stream;"},
-      {"archive.jpg.zip", "application/octet-stream;"},
+      {"photo.JPG", "\xFF\xD8\xFF", "image/jpeg;"},
+      {"a.jpeg", "x", "image/jpeg;"},
+      {"x.gif", "x", "image/gif;"},
+      {"y.BMP", "x", "image/bmp;"},
+      {"scan.Png", "x", "image/png;"},
+      {"見積書.pdf", "%PDF-1.4\n\xE2\xE3\xCF\xD3\n", "application/pdf;"},
+      {"data.tar.gz", "\x1F\x8B\x08", "application/gzip;"},
+      {"archive.jpg.zip", "PK\x03\x04", "application/zip;"},
+      {"README", "plain words", "application/octet-stream;"},
+      {"notes.velkaro-unknown", "x", "application/octet-stream;"},
+      {"trailing-dot.", "x", "application/octet-stream;"},
+      {"a.txt", "abc\r\n", "text/plain; charset=UTF-8;"},
+      {"utf8.txt", "請求金額：12,000円\r\n①②\r\n", "text/plain; charset=UTF-8;"},
+      {"sjis.TXT", sjisText, "text/plain; charset=Shift_JIS;"},
+      {"list.csv", sjisText, "text/csv; charset=Shift_JIS;"},
+      // A lone trail byte, and a lead byte at the very end.
+      {"broken.txt", "abc\xFF\x80xyz", "application/octet-stream;"},
+      {"cut.txt", "abc\x88", "application/octet-stream;"},
+      // Overlong UTF-8 and a UTF-16 surrogate are neither UTF-8 nor
+      // Shift_JIS text.
+      {"overlong.txt", "\xC0\xAF\xFD", "application/octet-stream;"},
+      {"surrogate.txt", "\xED\xA0\x80\xFD", "application/octet-stream;"},
   };
   for (const Row& row : rows) {
     const std::string path = dir.File(row.file);
-    WriteBytes(path, "x");
+    WriteBytes(path, row.bytes);
     const std::string header = mail.AttachHeaderMake(path);
     EXPECT_EQ(Lines(header).at(0), std::string("Content-Type: ") + row.type) << row.file;
   }
@@ -659,16 +761,18 @@ TEST_F(CompositionTest, AttachmentHeaderIsExact) {
   WriteBytes(dir.File("写真.JPG"), "\xFF\xD8\xFF");
   WriteBytes(dir.File("empty.txt"), "");
   EXPECT_EQ(mail.AttachHeaderMake(dir.File("a.txt")),
-            "Content-Type: application/octet-stream;\r\n"
+            "Content-Type: text/plain; charset=UTF-8;\r\n"
             " name=\"=?ISO-2022-JP?B?YS50eHQ=?=\"\r\n"
             "Content-Disposition: attachment;\r\n"
-            " filename=\"=?ISO-2022-JP?B?YS50eHQ=?=\"\r\n"
+            " filename=\"=?ISO-2022-JP?B?YS50eHQ=?=\";\r\n"
+            " filename*=UTF-8''a.txt\r\n"
             "Content-Transfer-Encoding: base64\r\n\r\n");
   EXPECT_EQ(mail.AttachHeaderMake(dir.File("写真.JPG")),
             "Content-Type: image/jpeg;\r\n"
             " name=\"=?ISO-2022-JP?B?GyRCPEw/PxsoQi5KUEc=?=\"\r\n"
             "Content-Disposition: attachment;\r\n"
-            " filename=\"=?ISO-2022-JP?B?GyRCPEw/PxsoQi5KUEc=?=\"\r\n"
+            " filename=\"=?ISO-2022-JP?B?GyRCPEw/PxsoQi5KUEc=?=\";\r\n"
+            " filename*=UTF-8''%E5%86%99%E7%9C%9F.JPG\r\n"
             "Content-Transfer-Encoding: base64\r\n\r\n");
   EXPECT_EQ(mail.AttachHeaderMake(dir.File("empty.txt")), "");
   EXPECT_EQ(mail.AttachHeaderMake(dir.File("missing.txt")), "");
@@ -678,6 +782,66 @@ TEST_F(CompositionTest, AttachmentHeaderIsExact) {
   EXPECT_EQ(mail.AttachHeaderGet(0, list), mail.AttachHeaderMake(dir.File("a.txt")));
   EXPECT_EQ(mail.AttachHeaderGet(1, list), "");
   EXPECT_EQ(mail.AttachHeaderGet(-1, list), "");
+}
+
+// The value of RFC 2231 parameter lines put back together: sections in
+// order, percent escapes undone (as a reader does it).
+std::string Rfc2231Value(const std::string& lines) {
+  std::string value;
+  const std::regex section(" filename\\*(?:[0-9]+\\*)?=(?:UTF-8'')?([^;\r]*)");
+  for (std::sregex_iterator it(lines.begin(), lines.end(), section), end; it != end; ++it) {
+    const std::string encoded = (*it)[1].str();
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
+      if (encoded[i] == '%') {
+        value.push_back(static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16)));
+        i += 2;
+      } else {
+        value.push_back(encoded[i]);
+      }
+    }
+  }
+  return value;
+}
+
+TEST_F(CompositionTest, Rfc2231FileNameIsPercentEncodedAndContinuedWithinTheLine) {
+  std::string longName;
+  for (int i = 0; i < 19; ++i) longName += "長い名前";
+  longName += "です.txt";
+  struct Row {
+    const char* name;
+    std::string utf8;
+    std::string lines;  // exact, or "" for "continued"
+  };
+  const Row rows[] = {
+      {"short ASCII", "report-2026_v1.pdf", " filename*=UTF-8''report-2026_v1.pdf\r\n"},
+      {"tspecials, space, quote and percent", "a b(1);\"50%\".txt",
+       " filename*=UTF-8''a%20b%281%29%3B%2250%25%22.txt\r\n"},
+      {"Japanese with a circled digit", "請求書①.pdf",
+       " filename*=UTF-8''%E8%AB%8B%E6%B1%82%E6%9B%B8%E2%91%A0.pdf\r\n"},
+      {"exactly 76 characters", std::string(58, 'a'),
+       " filename*=UTF-8''" + std::string(58, 'a') + "\r\n"},
+      {"77 characters", std::string(59, 'a'), ""},
+      {"long Japanese", longName, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string lines = mime::Rfc2231FileName(row.utf8);
+    EXPECT_EQ(Rfc2231Value(lines), row.utf8) << lines;
+    if (!row.lines.empty()) {
+      EXPECT_EQ(lines, row.lines);
+      continue;
+    }
+    const std::vector<std::string> split = Lines(lines);
+    ASSERT_GT(split.size(), 1u) << lines;
+    for (std::size_t i = 0; i < split.size(); ++i) {
+      const std::string head = " filename*" + std::to_string(i) + "*=" + (i == 0 ? "UTF-8''" : "");
+      EXPECT_EQ(split[i].rfind(head, 0), 0u) << split[i];
+      EXPECT_LE(split[i].size(), 76u) << split[i];
+      EXPECT_EQ(split[i].back() == ';', i + 1 < split.size()) << split[i];
+      // Each section decodes to whole characters on its own.
+      EXPECT_TRUE(mime::IsValidUtf8(Rfc2231Value(split[i]))) << split[i];
+    }
+  }
 }
 
 TEST_F(CompositionTest, AttachmentContentGoesOutInBase64LinesOf64) {

@@ -46,11 +46,11 @@ void Envelope(ScriptedServer& server) {
 // The mail's bytes with its message id's sequence number moved on by one:
 // what the next mail sends at the same virtual time.
 std::string NextMessageId(const std::string& wire) {
-  const std::regex id("(Message-Id: <[0-9]+\\.)([0-9]+)_");
+  const std::regex id("(Message-Id: <[0-9]+\\.)([0-9]+)\\.");
   std::smatch match;
   if (!std::regex_search(wire, match, id)) return wire;
   const std::string next = std::to_string(std::stoul(match[2].str()) + 1);
-  return match.prefix().str() + match[1].str() + next + "_" + match.suffix().str();
+  return match.prefix().str() + match[1].str() + next + "." + match.suffix().str();
 }
 
 bool EndsWith(const std::string& text, const std::string& tail) {

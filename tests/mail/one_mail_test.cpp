@@ -45,8 +45,8 @@ std::string Boundary() {
 }
 
 std::string Header(bool multipart, const std::string& sequence) {
-  return std::string("From: =?ISO-2022-JP?B?GyRCMUQ2SEl0GyhC?=<sales@example.jp>\r\n") +
-         "To: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?=<yamada@example.com>\r\n" +
+  return std::string("From: =?ISO-2022-JP?B?GyRCMUQ2SEl0GyhC?= <sales@example.jp>\r\n") +
+         "To: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <yamada@example.com>\r\n" +
          "Subject: =?ISO-2022-JP?B?GyRCJDQwRkZiGyhC?=\r\n" +
          "Date: Tue, 08 Dec 2026 09:30:15 +0900\r\n" + "MIME-Version: 1.0\r\n" +
          "Content-Transfer-Encoding: 7bit\r\n" +
@@ -58,7 +58,8 @@ std::string Header(bool multipart, const std::string& sequence) {
 }
 
 std::string MessageSequence(const std::string& received) {
-  const std::regex id("Message-Id: <20261208093015\\.([0-9]+)_velkaro@example\\.jp>\r\n");
+  const std::regex id(
+      "Message-Id: <20261208093015\\.([0-9]+\\.[0-9a-f]{16})_velkaro@example\\.jp>\r\n");
   std::smatch match;
   if (!std::regex_search(received, match, id)) return "?";
   return match[1].str();
@@ -120,10 +121,12 @@ class OneMailTest : public PlatformTest {
   }
 
   static std::string AttachmentPart(const std::string& type, const std::string& payload,
+                                    const std::string& rfc2231Name,
                                     const std::string& base64Lines) {
     const std::string word = "=?ISO-2022-JP?B?" + payload + "?=";
     return Boundary() + "Content-Type: " + type + "\r\n" + " name=\"" + word + "\"\r\n" +
-           "Content-Disposition: attachment;\r\n" + " filename=\"" + word + "\"\r\n" +
+           "Content-Disposition: attachment;\r\n" + " filename=\"" + word + "\";\r\n" +
+           " filename*=UTF-8''" + rfc2231Name + "\r\n" +
            "Content-Transfer-Encoding: base64\r\n\r\n" + "\r\n" + base64Lines;
   }
 
@@ -175,9 +178,9 @@ TEST_F(OneMailTest, MailWithTwoAttachmentsIsExact) {
   const std::string sequence = MessageSequence(smtp.Received());
   const std::string expected =
       kMailFrom + kRcptTo + kData + Header(true, sequence) + TextPart() +
-      AttachmentPart("application/octet-stream;", "YS50eHQ=", kLine64 + "\r\nMA==\r\n") +
-      AttachmentPart("image/jpeg;", "GyRCPEw/PxsoQi5KUEc=", "/9j/\r\n") + "--" + kBoundary +
-      "--\r\n" + kEndData;
+      AttachmentPart("text/plain; charset=UTF-8;", "YS50eHQ=", "a.txt", kLine64 + "\r\nMA==\r\n") +
+      AttachmentPart("image/jpeg;", "GyRCPEw/PxsoQi5KUEc=", "%E5%86%99%E7%9C%9F.JPG", "/9j/\r\n") +
+      "--" + kBoundary + "--\r\n" + kEndData;
   EXPECT_EQ(smtp.Received(), expected);
   EXPECT_TRUE(smtp.Finished());
 
@@ -198,9 +201,9 @@ TEST_F(OneMailTest, MailWithTwoAttachmentsIsExact) {
   EXPECT_EQ(Stages(mail.progress), "11111111100000000000");
   EXPECT_EQ(mail.progress.attachmentIndex, 2);
   // Pauses: envelope 150, header block 200, text part header 2 x 20 + 50,
-  // body 1; per attachment 100 before it, 6 x 20 + 50 for its header and 1
+  // body 1; per attachment 100 before it, 7 x 20 + 50 for its header and 1
   // of pacing; 100 before the closing boundary and 100 before the end.
-  EXPECT_EQ(platform.VirtualMs(), 150 + 200 + 90 + 1 + 2 * (100 + 170 + 1) + 100 + 100);
+  EXPECT_EQ(platform.VirtualMs(), 150 + 200 + 90 + 1 + 2 * (100 + 190 + 1) + 100 + 100);
 }
 
 // --- result codes ---

@@ -16,6 +16,7 @@ struct FileSpec {
   std::string name;  // UTF-8 file name
   std::string bytes;
   std::string wantType;
+  std::string wantCharset = "";  // as Python tells it, lower-case
 };
 
 struct AttachmentCase {
@@ -39,22 +40,22 @@ std::vector<AttachmentCase> AttachmentCases() {
   const std::string invoice = Utf8ToSjis("請求金額：12,000円\r\nお支払期限：12月末日\r\n");
   return {
       {"png_image", {{"logo.png", TinyPng(), "image/png"}}},
-      {"japanese_file_name", {{"請求書_山田.txt", invoice, "application/octet-stream"}}},
+      {"japanese_file_name", {{"請求書_山田.txt", invoice, "text/plain", "shift_jis"}}},
       {"upper_case_extension", {{"photo.JPG", PseudoRandomBytes(3000, 7), "image/jpeg"}}},
       {"two_files_in_order",
        {{"logo.png", TinyPng(), "image/png"},
-        {"請求書_山田.txt", invoice, "application/octet-stream"}}},
+        {"請求書_山田.txt", invoice, "text/plain", "shift_jis"}}},
       // Base64 line edges: 1 byte, exactly one 64-character line, one more.
       {"base64_line_edges",
        {{"one.bin", "x", "application/octet-stream"},
         {"forty-eight.bin", PseudoRandomBytes(48, 1), "application/octet-stream"},
         {"forty-nine.bin", PseudoRandomBytes(49, 2), "application/octet-stream"}}},
-      {"several_dots_in_name",
-       {{"data.tar.gz", PseudoRandomBytes(700, 3), "application/octet-stream"}}},
-      {"long_japanese_name", {{LongJapaneseFileName(), invoice, "application/octet-stream"}}},
+      {"several_dots_in_name", {{"data.tar.gz", PseudoRandomBytes(700, 3), "application/gzip"}}},
+      {"long_japanese_name", {{LongJapaneseFileName(), invoice, "text/plain", "shift_jis"}}},
       // Base64 text of a file full of "." bytes never starts a line with a
       // dot, but the raw file must still arrive unchanged.
-      {"dots_and_line_ends", {{"dots.txt", ".\r\n.\r\n..\r\n.", "application/octet-stream"}}},
+      {"dots_and_line_ends", {{"dots.txt", ".\r\n.\r\n..\r\n.", "text/plain", "utf-8"}}},
+      {"text_in_no_charset", {{"broken.txt", "abc\xFF\x80", "application/octet-stream"}}},
   };
 }
 
@@ -93,7 +94,10 @@ TEST_P(AttachmentTest, ArriveWithNameTypeAndBytes) {
     const std::string key = "attachments." + std::to_string(i) + ".";
     const FileSpec& f = c.files[i];
     EXPECT_EQ(r.Get(key + "filename"), f.name);
+    EXPECT_EQ(r.Get(key + "filename_rfc2231"), f.name);
     EXPECT_EQ(r.Get(key + "content_type"), f.wantType);
+    EXPECT_EQ(r.Get(key + "defects.count"), "0");
+    EXPECT_EQ(r.Get(key + "charset"), f.wantCharset);
     EXPECT_EQ(r.Get(key + "disposition"), "attachment");
     EXPECT_EQ(r.Get(key + "length"), std::to_string(f.bytes.size()));
     EXPECT_EQ(r.Get(key + "sha256"), Sha256(f.bytes)) << f.name;
@@ -103,6 +107,59 @@ TEST_P(AttachmentTest, ArriveWithNameTypeAndBytes) {
 
 INSTANTIATE_TEST_SUITE_P(Peers, AttachmentTest, ::testing::ValuesIn(AttachmentCases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Long Japanese subject and names, folded into several encoded words, and
+// file names that only RFC 2231 carries whole (① has no JIS X 0208 form, so
+// readers of the ISO-2022-JP words cannot show it).
+TEST_F(PeerTest, FoldedHeadersAndRfc2231NamesDecodeWithoutDefects) {
+  const std::string subject =
+      "【重要】年末年始休業期間のお知らせと、請求書送付スケジュール変更についてのご案内"
+      "（十二月分の締め日と、お支払期日の変更を含みます）";
+  const std::string sender = "ベルカロ商事株式会社 営業本部 第一営業部 販売促進課";
+  const std::string recipient = "鈴木 花子 様（経理部 ご担当者）";
+  const std::vector<std::string> names = {"請求書①.pdf", LongJapaneseFileName(),
+                                          "御見積書_山田.pdf"};
+  const std::vector<std::string> types = {"application/pdf", "text/plain", "application/pdf"};
+  std::string list;
+  for (const std::string& name : names) {
+    WriteBytes(dir.File(name), "%PDF-1.4\n" + name + "\n");
+    list += dir.File(name) + "\r\n";
+  }
+  ASSERT_NO_FATAL_FAILURE(StartReceiver());
+  ServerSettings settings = Settings(receiver.port());
+  SetFieldText(settings.senderName, Utf8ToSjis(sender));
+  MailConnection& m = NewConnection(settings);
+  ASSERT_EQ(m.SmtpOpen(), 0);
+  const std::time_t from = platform.Now();
+  EXPECT_EQ(m.SendOneMail(Record(subject, "本文です。\r\n", recipient, "hanako@example.jp", list)),
+            0)
+      << m.GetTranscript();
+  const std::time_t until = platform.Now();
+  EXPECT_EQ(m.SmtpQuit(), 0);
+
+  const auto messages = ReceivedMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  const MailReport r = Check(messages[0]);
+  SCOPED_TRACE(r.Dump());
+  ExpectWellFormed(r, from, until);
+  // No header of the mail, nor the mail itself, drew a complaint.
+  EXPECT_EQ(r.Dump().find("\nheader_defects."), std::string::npos);
+  EXPECT_EQ(r.Get("subject"), subject);
+  EXPECT_EQ(r.Get("from.name"), sender);
+  EXPECT_EQ(r.Get("from.address"), "sender@example.com");
+  EXPECT_EQ(r.Get("to.name"), recipient);
+  EXPECT_EQ(r.Get("to.address"), "hanako@example.jp");
+  ASSERT_EQ(r.Count("attachments"), static_cast<int>(names.size()));
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string key = "attachments." + std::to_string(i) + ".";
+    EXPECT_EQ(r.Get(key + "filename_rfc2231"), names[i]);
+    EXPECT_EQ(r.Get(key + "content_type"), types[i]);
+    EXPECT_EQ(r.Get(key + "defects.count"), "0");
+  }
+  // The encoded words still carry every name that has a JIS X 0208 form.
+  EXPECT_EQ(r.Get("attachments.1.filename"), names[1]);
+  EXPECT_EQ(r.Get("attachments.2.filename"), names[2]);
+}
 
 TEST_F(PeerTest, FiveMegabyteRandomAttachmentArrivesIntact) {
   const std::string bytes = PseudoRandomBytes(5 * 1024 * 1024, 42);

@@ -22,8 +22,11 @@ easy to read from C++:
   body_charset     its charset parameter
   body_nkf         the same raw part bytes decoded by `nkf -J -w` (null when
                    nkf is missing)
-  attachments      [{"filename", "content_type", "length", "sha256",
-                     "base64_max_line"}]
+  attachments      [{"filename", "filename_rfc2231", "content_type",
+                     "charset", "length", "sha256", "base64_max_line",
+                     "defects", "header_defects"}]; filename_rfc2231 is the
+                   RFC 2231 filename* parameter alone, decoded (null when
+                   absent), header_defects as above for the part's headers
   raw              {"max_line", "max_header_line", "header_lines_over_998",
                     "lines_over_998", "seven_bit", "bare_lf", "bare_cr",
                     "size"}
@@ -104,6 +107,27 @@ def nkf_decode(data):
     return result.stdout.decode("utf-8", "replace")
 
 
+def rfc2231_filename(part):
+    """The decoded filename* of the part's Content-Disposition, or None.
+
+    `part` must come from the compat32 parse: policy.default rebuilds the
+    header from its first filename parameter and drops filename*.
+    """
+    for key, value in part.get_params(failobj=[], header="content-disposition"):
+        if key.lower() == "filename" and isinstance(value, tuple):
+            return email.utils.collapse_rfc2231_value(value)
+    return None
+
+
+def header_defects(message):
+    found = {}
+    for name in message.keys():
+        names = [type(d).__name__ for d in getattr(message[name], "defects", ())]
+        if names:
+            found[name] = names
+    return found
+
+
 def base64_max_line(part):
     payload = part.get_payload(decode=False)
     if isinstance(payload, list):
@@ -154,12 +178,7 @@ def main():
     # The same headers as they stand in the message, still encoded.
     undecoded = email.message_from_bytes(raw, policy=email.policy.compat32)
 
-    defects = {}
-    for name in message.keys():
-        header = message[name]
-        found = [type(d).__name__ for d in getattr(header, "defects", ())]
-        if found:
-            defects[name] = found
+    defects = header_defects(message)
     if message.defects:
         defects["(message)"] = [type(d).__name__ for d in message.defects]
 
@@ -167,7 +186,7 @@ def main():
     body_charset = None
     body_nkf = None
     attachments = []
-    for part in message.walk():
+    for part, raw_part in zip(message.walk(), undecoded.walk()):
         if part.is_multipart():
             continue
         disposition = part.get_content_disposition()
@@ -179,12 +198,15 @@ def main():
         data = part.get_payload(decode=True) or b""
         attachments.append({
             "filename": part.get_filename(),
+            "filename_rfc2231": rfc2231_filename(raw_part),
             "content_type": part.get_content_type(),
+            "charset": part.get_content_charset(),
             "disposition": disposition,
             "length": len(data),
             "sha256": hashlib.sha256(data).hexdigest(),
             "base64_max_line": base64_max_line(part),
             "defects": [type(d).__name__ for d in part.defects],
+            "header_defects": header_defects(part),
         })
 
     date_utc, date_local, date_offset = date_fields(message["Date"])

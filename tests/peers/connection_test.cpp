@@ -61,7 +61,9 @@ TEST_F(PeerTest, SeveralMailsShareOneConnectionAndDistinctMessageIds) {
     EXPECT_EQ(r.Get("to.address"), kRun[i].address);
     EXPECT_EQ(r.Count("attachments"), kRun[i].withAttachment ? 1 : 0);
     const std::string id = r.Get("message_id");
-    EXPECT_TRUE(std::regex_match(id, std::regex(R"(<\d{14}\.\d+_velkaro@[^<>@\s]+>)"))) << id;
+    EXPECT_TRUE(
+        std::regex_match(id, std::regex(R"(<\d{14}\.\d+\.[0-9a-f]{16}_velkaro@[^<>@\s]+>)")))
+        << id;
     ids.insert(id);
     seconds.insert(id.substr(1, 14));
   }
