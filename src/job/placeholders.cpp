@@ -43,10 +43,14 @@ std::string ReplaceInText(const std::string& text, std::string_view canonical,
   std::size_t copied = 0;  // everything before this is in `out`
   std::size_t known = 0;   // a position known to start a character
   while (found != std::string_view::npos) {
-    if (StartsCharacter(canonical, known, found)) {
+    // A word must cover whole characters: one that ends in a lone lead
+    // byte must not take half of a double-byte character with it.
+    const std::size_t end = found + canonicalWord.size();
+    if (StartsCharacter(canonical, known, found) &&
+        (end >= canonical.size() || StartsCharacter(canonical, found, end))) {
       out.append(original.substr(copied, found - copied));
       out.append(value);
-      copied = known = found + canonicalWord.size();
+      copied = known = end;
       found = canonical.find(canonicalWord, copied);
     } else {
       found = canonical.find(canonicalWord, found + 1);

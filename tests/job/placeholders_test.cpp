@@ -86,3 +86,35 @@ TEST_F(PlaceholdersTest, EmptyWordsReplaceNothingAndLongValuesFitWhole) {
 
 }  // namespace
 }  // namespace velkaro
+
+namespace velkaro {
+namespace {
+
+// A word that ends in half a character (a lone lead byte) must not take
+// the first byte of a double-byte character, under either of its codes.
+TEST(ReplaceWordCharacters, AWordNeverSplitsACharacter) {
+  struct Case {
+    std::string text, word, value, expected;
+  };
+  const Case cases[] = {
+      {"a\xEE\xEE"
+       "b",
+       "a\xEE", "X",
+       "a\xEE\xEE"
+       "b"},
+      {"a\xEE\xEE"
+       "b",
+       "a\xFA", "X",
+       "a\xEE\xEE"
+       "b"},
+      {"a\xEE", "a\xEE", "X", "X"},
+      // 髙 written as NEC-selected 0xEEE0 is found by its IBM code 0xFBFC.
+      {"[\xEE\xE0]", "\xFB\xFC", "X", "[X]"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReplaceWord(c.text, c.word, c.value), c.expected) << c.text;
+  }
+}
+
+}  // namespace
+}  // namespace velkaro
