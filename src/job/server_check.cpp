@@ -30,7 +30,7 @@ int ServerCheck::Run(const Report& report) {
       result = 105;
     } else {
       const int quit = mail.PopQuit();
-      report({"POP3 QUIT", quit == 0, MailConnectionReply(mail)});
+      report({"POP3 QUIT", quit == 0, MailConnection::ReplyLine(mail.lastReply)});
     }
   }
   if (result == 0 && mail.abandonWaits != 0) result = 10;
@@ -39,21 +39,13 @@ int ServerCheck::Run(const Report& report) {
       result = 10;
     } else {
       const int quit = mail.SmtpQuit();
-      report({"QUIT", quit == 0, MailConnectionReply(mail)});
+      report({"QUIT", quit == 0, MailConnection::ReplyLine(mail.lastReply)});
       if (quit != 0) result = 20;
     }
   }
   CurrentPlatform().StopTimer(this, MailConnection::kReplyTimerId);
   connection_.reset();
   return result;
-}
-
-std::string ServerCheck::MailConnectionReply(const MailConnection& mail) {
-  std::string line = mail.lastReply.substr(0, mail.lastReply.find_first_of("\r\n"));
-  for (char& c : line) {
-    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
-  }
-  return line;
 }
 
 // A handler inside one of the check's waits: the stop request ends a TLS

@@ -43,7 +43,6 @@ class ServerCheck : private TimerTarget {
   bool Running() const { return connection_ != nullptr; }
 
  private:
-  static std::string MailConnectionReply(const MailConnection& mail);
   void OnTimer(int id) override;
 
   ServerSettings server_;

@@ -155,6 +155,10 @@ class MailConnection {
   // --- one mail ---
   int SendOneMail(MailRecord record);
 
+  // A reply's first line with anything but printable ASCII replaced by
+  // '?', for the user.
+  static std::string ReplyLine(const std::string& reply);
+
   // --- observing the opening steps ---
   // Called after each step of opening the SMTP or POP3 connection with the
   // step's name, its outcome and the server's words or the reason (all
@@ -236,8 +240,6 @@ class MailConnection {
   // step, a silent hang-up when it is not or TLS has failed half-way.
   int FailOpenStep(int code, bool inStep);
   void Report(const std::string& step, bool ok, const std::string& detail = {});
-  // The reply's first line with control bytes replaced, for the user.
-  static std::string ReplyLine(const std::string& reply);
   // Bytes the last ReadReply left behind the end of its reply in the same
   // receive (a server speaking out of turn).
   int replyTrailing_ = 0;
