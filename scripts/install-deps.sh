@@ -10,7 +10,13 @@ packages=(
   libxcb1-dev xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
   python3 python3-aiosmtpd dovecot-pop3d postfix nkf media-types
   libsecret-tools gnome-keyring dbus dbus-x11
+  spamassassin
 )
+# Node.js for the second mail reader of the peer tests (mailparser): the
+# machines may already carry a newer one from elsewhere; Debian's only
+# when there is none.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -18,16 +24,32 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all packages present"
-  exit 0
+else
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing packages (${missing[*]}) and not root; run as root" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  # Postfix is installed only for its smtp-sink test server: no MTA is configured.
+  echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing packages (${missing[*]}) and not root; run as root" >&2
+# SpamAssassin scores with the rules the package ships in
+# /usr/share/spamassassin; the tests run it with local rules only, so no
+# sa-update (and no network) is needed.
+if ! ls /usr/share/spamassassin/*.cf >/dev/null 2>&1 && ! ls /var/lib/spamassassin/*/*.cf >/dev/null 2>&1; then
+  echo "install-deps: spamassassin has no rules in /usr/share/spamassassin" >&2
   exit 1
 fi
 
-export DEBIAN_FRONTEND=noninteractive
-# Postfix is installed only for its smtp-sink test server: no MTA is configured.
-echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+# mailparser, exactly as package-lock.json pins it, into
+# tests/peers/node/node_modules; skipped when that install is current.
+node_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/peers/node"
+if [ "$node_dir/package-lock.json" -nt "$node_dir/node_modules/.package-lock.json" ] ||
+   [ ! -f "$node_dir/node_modules/mailparser/package.json" ]; then
+  (cd "$node_dir" && npm ci --no-audit --no-fund --loglevel=error)
+else
+  echo "install-deps: mailparser present"
+fi

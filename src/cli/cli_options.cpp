@@ -19,6 +19,7 @@ constexpr std::array kOptions = {
     KnownOption{"--set", Takes::Value},
     KnownOption{"--title-in", Takes::Nothing},
     KnownOption{"--dry-run", Takes::Nothing},
+    KnownOption{"--eml", Takes::Value},
     KnownOption{"--show-settings", Takes::Nothing},
     KnownOption{"--store-password", Takes::Nothing},
     KnownOption{"--check-server", Takes::Nothing},
@@ -182,6 +183,12 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       o.titleIn = true;
     } else if (name == "--dry-run") {
       o.dryRun = true;
+    } else if (name == "--eml") {
+      if (value.empty() || o.emlFolder) {
+        result.error = o.emlFolder ? "--eml can be given only once" : "--eml needs a folder";
+        return result;
+      }
+      o.emlFolder = value;
     } else if (name == "--show-settings") {
       o.showSettings = true;
     } else if (name == "--store-password") {
@@ -197,6 +204,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   }
   result.error = CheckAddressTransfer(o);
   if (!result.error.empty()) return result;
+  if (o.emlFolder && (!o.dryRun || o.WantsAddressTransfer())) {
+    result.error = "--eml goes with the --dry-run of a send";
+    return result;
+  }
   if (!o.WantsAnything()) {
     result.error = "nothing to do: give --text and --to to send, or --show-settings";
   }
@@ -224,7 +235,11 @@ The first line of the body text is the subject. Placeholders such as
   --title-in           keep the subject line in the body as well
   --dry-run            send nothing: print each mail (To, Subject, body)
                          as it would go out (on the wire half-width katakana
-                         become full-width); writes no log and no copies
+                         become full-width in ISO-2022-JP mails) and its
+                         character set; writes no log and no copies
+      --eml FOLDER     with --dry-run: also write each mail as
+                         FOLDER/NNNN_<address>.eml, exactly as the receiver
+                         will store it (Date and Message-Id aside)
   --show-settings      print every settings field as FIELD=VALUE, those of
                          Velkaro.cfg, then those of Velkaro.ini
   --set FIELD=VALUE    change a settings field and save its settings file;
@@ -268,6 +283,8 @@ Fields of Velkaro.ini:
   heloName=NAME                     allowInsecureAuth=0|1
   tlsTrustedFingerprint=SHA-256 of a certificate to accept (64 hex digits)
   popSecurity=none|stls|tls
+  charset=iso-2022-jp|auto|utf-8    auto: UTF-8 only for a mail whose text
+                                      ISO-2022-JP cannot carry
 The SMTP password is never a --set field: use --store-password.
 
 Progress and messages go to standard error.

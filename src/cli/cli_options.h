@@ -27,6 +27,7 @@ struct CliOptions {
   std::vector<std::pair<std::string, std::string>> sets;
   bool titleIn = false;
   bool dryRun = false;
+  std::optional<std::string> emlFolder;  // --eml, with --dry-run
   bool showSettings = false;
   bool storePassword = false;  // --store-password
   bool checkServer = false;    // --check-server

@@ -46,23 +46,33 @@ std::string CheckProblems(const SendJob& job) {
 }
 
 std::vector<ComposedMail> ComposeMails(const SendJob& job, const SettingsRecord& record) {
-  Zentool z;
-  const PlaceholderWordList words = PlaceholderWordsOf(record);
   const std::string senderAddress = FieldText(record.server.senderAddress);
+  const CharsetSetting setting = CharsetSettingOf(job.settings().ini);
   std::vector<ComposedMail> mails;
-  const int count = z.ZenCountLines(job.recipientLines);
+  const int count = Zentool().ZenCountLines(job.recipientLines);
   for (int i = 0; i < count; ++i) {
-    const std::string line = z.ZenGetLineCrLf(job.recipientLines, i);
-    const PersonalisedMail personal = PersonaliseMail(words, job.bodyText, line, job.titleIn);
+    const MailContent content = job.MailContentOf(i);
     ComposedMail mail;
-    mail.recipientName = z.ZenGetTabItem(line, 2);
-    mail.recipientAddress = z.ZenGetTabItem(line, 3);
-    mail.subject = personal.subject;
-    mail.body = personal.body;
+    mail.recipientName = content.recipientName;
+    mail.recipientAddress = content.recipientAddress;
+    mail.subject = content.subject;
+    mail.body = content.body;
     mail.problem = ProblemOf(mail, senderAddress);
+    mail.charset = ChooseCharset(setting, content);
     mails.push_back(std::move(mail));
   }
   return mails;
+}
+
+std::string CharsetLine(const CharsetChoice& choice) {
+  std::string line = CharsetLabel(choice.charset);
+  if (choice.causes.empty()) return line;
+  std::string characters;
+  for (const std::string& c : choice.causes) {
+    characters += (characters.empty() ? "" : ", ") + SjisToUtf8(c);
+  }
+  if (choice.charset == mime::Charset::Utf8) return line + " (because of " + characters + ")";
+  return line + " (shown differently or not at all by some readers: " + characters + ")";
 }
 
 std::string FormatDryRun(const std::vector<ComposedMail>& mails, const SendJob& job,
@@ -81,6 +91,7 @@ std::string FormatDryRun(const std::vector<ComposedMail>& mails, const SendJob& 
     out += "From: " + from + "\n";
     out += "To: " + AddressLine(m.recipientName, m.recipientAddress) + "\n";
     out += "Subject: " + SjisToUtf8(m.subject) + "\n";
+    out += "Charset: " + CharsetLine(m.charset) + "\n";
     if (!attachments.empty()) out += "Attachments: " + attachments + "\n";
     if (!m.problem.empty()) {
       out += "Refused: " + m.problem + " (the run would stop here with result 103)\n";

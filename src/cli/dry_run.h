@@ -17,6 +17,7 @@ struct ComposedMail {
   std::string subject;
   std::string body;     // CR LF, as the run archives it
   std::string problem;  // UTF-8: why the transport would refuse it, or empty
+  CharsetChoice charset;
 };
 
 // What the run's checks would report (the program's own texts, in
@@ -24,9 +25,12 @@ struct ComposedMail {
 std::string CheckProblems(const SendJob& job);
 
 // Substitutes, splits off the subject and applies the title-in rule for
-// every recipient line, exactly as a run does. The clock is read through
-// the platform.
+// every recipient line, and chooses each mail's character set, exactly as
+// a run does. The clock is read through the platform.
 std::vector<ComposedMail> ComposeMails(const SendJob& job, const SettingsRecord& record);
+
+// "UTF-8 (because of ①, ㈱)" or "ISO-2022-JP" (UTF-8).
+std::string CharsetLine(const CharsetChoice& choice);
 
 // The mails as text for the terminal (UTF-8, LF line ends).
 std::string FormatDryRun(const std::vector<ComposedMail>& mails, const SendJob& job,

@@ -25,6 +25,7 @@
 #include "data/address_book.h"
 #include "data/settings_file.h"
 #include "job/default_sounds.h"
+#include "job/eml_export.h"
 #include "job/send_job.h"
 #include "job/send_log.h"
 #include "job/send_setup.h"
@@ -222,7 +223,7 @@ int PrepareJob(SendJob& job, const CliOptions& options, const std::string& addre
   return 0;
 }
 
-int DryRun(const SendJob& job, Settings& settings) {
+int DryRun(const SendJob& job, Settings& settings, const std::optional<std::string>& emlFolder) {
   const std::string problems = CheckProblems(job);
   if (!problems.empty()) {
     Write(stderr, HeadlessPlatform::FormatMessage(problems, MsgButtons::Ok));
@@ -233,6 +234,17 @@ int DryRun(const SendJob& job, Settings& settings) {
   for (std::size_t i = 0; i < mails.size(); ++i) {
     if (mails[i].problem.empty()) continue;
     Error("dry run: mail " + std::to_string(i + 1) + " would be refused: " + mails[i].problem);
+  }
+  if (emlFolder) {
+    std::error_code ignored;
+    std::filesystem::create_directories(*emlFolder, ignored);
+    const EmlExport exported = ExportEml(job, *emlFolder);
+    if (!exported.error.empty()) {
+      Error("--eml: " + exported.error);
+      return kExitUsage;
+    }
+    Write(stderr, std::string(kProgramName) + ": " + std::to_string(exported.written) +
+                      " .eml file(s) written to " + *emlFolder + "\n");
   }
   Write(stderr, std::string(kProgramName) + ": dry run: " + std::to_string(mails.size()) +
                     " mail(s) shown, nothing sent\n");
@@ -372,7 +384,8 @@ int Run(const CliOptions& options) {
   if (const int status = PrepareJob(job, options, addressBook, addressBookPath); status != 0) {
     return status;
   }
-  return options.dryRun ? DryRun(job, settings) : SendRun(job, settings, platform);
+  return options.dryRun ? DryRun(job, settings, options.emlFolder)
+                        : SendRun(job, settings, platform);
 }
 
 }  // namespace

@@ -33,6 +33,7 @@ std::vector<IniField> BuildTable() {
       {"smtp", kFingerprintKey, "", {}},
       {"smtp", "allowInsecureAuth", "0", {"0", "1"}},
       {"pop", "popSecurity", "none", {"none", "stls", "tls"}},
+      {"mail", "charset", "auto", {"iso-2022-jp", "auto", "utf-8"}},
   };
 }
 

@@ -37,4 +37,10 @@ PlaceholderWordList PlaceholderWordsOf(const SettingsRecord& record) {
   return words;
 }
 
+CharsetSetting CharsetSettingOf(const VelkaroIni& ini) {
+  CharsetSetting setting = CharsetSetting::Auto;
+  ParseCharsetSetting(ini.Get("charset"), &setting);
+  return setting;
+}
+
 }  // namespace velkaro

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "data/settings_record.h"
+#include "data/velkaro_ini.h"
 #include "job/placeholders.h"
+#include "mail/message_writer.h"
 
 namespace velkaro {
 
@@ -20,5 +22,8 @@ PersonalisedMail PersonaliseMail(const PlaceholderWordList& words, const std::st
                                  const std::string& recipientLine, bool titleIn);
 
 PlaceholderWordList PlaceholderWordsOf(const SettingsRecord& record);
+
+// The `charset` setting of "Velkaro.ini" (auto when unset or unusable).
+CharsetSetting CharsetSettingOf(const VelkaroIni& ini);
 
 }  // namespace velkaro

@@ -46,6 +46,7 @@ int SendJob::RunSendJob() {
   }
   mail.SetServerSettings(ServerBlock(settings_.record));
   mail.SetSecuritySettings(SecurityForRun(settings_.ini, ServerBlock(settings_.record)));
+  mail.charsetSetting = CharsetSettingOf(settings_.ini);
   SetStatus(Sjis("SMTP(") + mail.GetServerText(4) + Sjis(")オープン処理中です"));
   if (mail.SmtpOpen() != 0) return FinishRun(run, 10, count);
 
@@ -73,16 +74,13 @@ int SendJob::CheckJob(RunState& run) {
 int SendJob::SendToRecipients(RunState& run, int count) {
   Zentool z;
   MailConnection& mail = *run.connection;
-  const PlaceholderWordList words = PlaceholderWordsOf(settings_.record);
   for (int i = 0; i < count; ++i) {
-    const std::string line = z.ZenGetLineCrLf(recipientLines, i);
-    const std::string name = z.ZenGetTabItem(line, 2);
-    const std::string address = z.ZenGetTabItem(line, 3);
+    const MailContent content = MailContentOf(i);
+    const std::string& name = content.recipientName;
+    const std::string& address = content.recipientAddress;
     SetStatus(" " + std::to_string(i + 1) + Sjis("通目: ") + name + "<" + address + ">");
-
-    const PersonalisedMail personal = PersonaliseMail(words, bodyText, line, titleIn);
-    const std::string& subject = personal.subject;
-    const std::string& mailBody = personal.body;
+    const std::string& subject = content.subject;
+    const std::string& mailBody = content.body;
 
     // The copy is only a record: a mail goes out even when its copy cannot
     // be written (full disk, read-only folder), and the log says so.
@@ -92,7 +90,7 @@ int SendJob::SendToRecipients(RunState& run, int count) {
         SaveSentText(settings_.GetProgramFolder(), bodyFilePath, run.start, i, mailBody) == 0;
     if (!saved) unsavedCopies.push_back(archive);
     mail.SetSpeed(settings_.record.speed);
-    const std::string attachmentList = attachments.empty() ? "" : run.attachmentPaths;
+    const std::string& attachmentList = content.attachmentList;
     run.runLog += Sjis("  タイトル: ") + subject + "\r\n";
     run.runLog += Sjis("    送信先: ") + name + "<" + address + ">\r\n";
     run.runLog += Sjis("    保存文: ") + Utf8ToSjis(archive) +

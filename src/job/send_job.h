@@ -61,6 +61,9 @@ class SendJob : public TimerTarget {
   // Clears the body (no questions: the caller asks them).
   void ClearBody();
   std::string AttachmentPath(std::size_t row) const;
+  // What recipient line `index` gets: the texts personalised as the run
+  // sends them, the sender of the settings, the attachments.
+  MailContent MailContentOf(int index) const;
   // Shows the recipient rows again. Every line of `recipientLines` is a
   // row, also one with an empty name or address, so that the list shows
   // exactly what will be sent and row i is line i.
@@ -122,6 +125,7 @@ class SendJob : public TimerTarget {
   std::string windowTitle;  // Shift_JIS
 
   Settings& settings() { return settings_; }
+  const Settings& settings() const { return settings_; }
 
  private:
   struct RunState;

@@ -1,7 +1,8 @@
 // The part header of an attachment: its media type from the file's
-// extension, and its name both as ISO-2022-JP encoded words, which the
-// Japanese mail programs in use read, and as RFC 2231 UTF-8, which carries
-// every character of the file system's name to readers that know it.
+// extension, and its name both as encoded words in the mail's character
+// set, which the Japanese mail programs in use read, and as RFC 2231 UTF-8,
+// which carries every character of the file system's name to readers that
+// know it.
 #include "mail/attachment_header.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "core/encoding.h"
+#include "core/jis_x0208.h"
 #include "core/mime_types.h"
 #include "core/zentool.h"
 #include "mail/mail_connection.h"
@@ -150,21 +152,30 @@ std::string Rfc2231FileName(const std::string& utf8Name) {
   return out;
 }
 
-}  // namespace mime
-
-std::string MailConnection::AttachHeaderMake(const std::string& path) {
+std::string AttachmentPartHeader(const std::string& path, Charset charset) {
   Zentool tool;
   if (tool.ZenGetFileSize(path) == 0) return {};
   const std::string utf8Name = tool.ZenSplitPath(PathPart::NameExtension, path);
-  // The words carry the name as ISO-2022-JP like every other Japanese text
-  // of the mail; a name that is not UTF-8 goes into filename* as the
-  // words read it, so that both forms name the same file.
+  // The words carry the name in the mail's character set like every other
+  // Japanese text of the mail; a name that is not UTF-8 goes into filename*
+  // as the words read it, so that both forms name the same file.
   const std::string sjisName = Utf8ToSjis(utf8Name);
-  const std::string rfc2231Name = mime::IsValidUtf8(utf8Name) ? utf8Name : SjisToUtf8(sjisName);
-  return "Content-Type: " + mime::ContentTypeValue(path) + "\r\n" +
-         mime::EncodedField(" name=\"", sjisName, "\"") + "Content-Disposition: attachment;\r\n" +
-         mime::EncodedField(" filename=\"", sjisName, "\";") + mime::Rfc2231FileName(rfc2231Name) +
+  const std::string rfc2231Name = IsValidUtf8(utf8Name) ? utf8Name : SjisToUtf8(sjisName);
+  // A name with characters ISO-2022-JP cannot carry (①, 髙) would reach
+  // strict readers as an undecodable word; such a name goes as UTF-8 words
+  // even in an ISO-2022-JP mail.
+  if (!CharactersBeyondJis(sjisName).empty()) charset = Charset::Utf8;
+  return "Content-Type: " + ContentTypeValue(path) + "\r\n" +
+         EncodedField(" name=\"", sjisName, "\"", charset) +
+         "Content-Disposition: attachment;\r\n" +
+         EncodedField(" filename=\"", sjisName, "\";", charset) + Rfc2231FileName(rfc2231Name) +
          "Content-Transfer-Encoding: base64\r\n\r\n";
+}
+
+}  // namespace mime
+
+std::string MailConnection::AttachHeaderMake(const std::string& path) {
+  return mime::AttachmentPartHeader(path, mailCharset);
 }
 
 }  // namespace velkaro

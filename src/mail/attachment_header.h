@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "mail/mime_text.h"
+
 namespace velkaro::mime {
 
 // "UTF-8" when `bytes` are valid UTF-8 (pure ASCII is), else "Shift_JIS"
@@ -22,5 +24,13 @@ bool IsValidUtf8(const std::string& bytes);
 // … (RFC 2231 3) cut between characters, as readers such as Python's email
 // decode each section on its own.
 std::string Rfc2231FileName(const std::string& utf8Name);
+
+// The part header of the attachment file at `path` (UTF-8), ending in an
+// empty line: its type from the extension, its name as encoded words in
+// `charset` (UTF-8 for a name beyond ISO-2022-JP whatever `charset` says)
+// inside the quoted name= and filename= that many Japanese mail programs
+// read, and as filename* (RFC 2231) that the others read first.
+// Empty when the file is missing or empty.
+std::string AttachmentPartHeader(const std::string& path, Charset charset);
 
 }  // namespace velkaro::mime

@@ -1,7 +1,8 @@
-// The content after the header block: the ISO-2022-JP body, and for a mail
-// with attachments the multipart/mixed parts (RFC 2046 5.1) with one Base64
-// part per attachment.
+// The content after the header block, sent as the message writer composes
+// it: the body, and for a mail with attachments the multipart/mixed parts
+// (RFC 2046 5.1) with one Base64 part per attachment.
 #include <string>
+#include <vector>
 
 #include "core/encoding.h"
 #include "core/zentool.h"
@@ -10,10 +11,6 @@
 
 namespace velkaro {
 namespace {
-
-// Attachments are read in chunks of this many bytes (a multiple of 3, so
-// the Base64 of the chunks joins without padding inside).
-constexpr int kReadChunk = 12000;
 
 // Line `index` of a CR LF list; bytes after the last CR LF are not a line.
 std::string ListLine(const std::string& list, int index) {
@@ -27,10 +24,9 @@ std::string ListLine(const std::string& list, int index) {
 int MailConnection::SmtpBodySend() {
   if (smtpOpen == 0) return 100;
   if (body.empty()) return 1;
-  Zentool tool;
   // Stuffed after the conversion, so the progress counters and the
   // transcript count the bytes that really go out.
-  const std::string wire = mime::StuffDots(tool.ZenSjisToJis(mime::WireReadyBody(body)));
+  const std::string wire = mime::StuffDots(Writer().BodyText());
   progress.stage[4] = 1;
   progress.attachmentIndex = 0;
   const int result = SmtpStringSend2(0, wire);
@@ -39,21 +35,26 @@ int MailConnection::SmtpBodySend() {
 
 int MailConnection::SmtpPartHeadSend(const std::string& partHeader) {
   if (smtpOpen == 0) return 100;
-  if (!smtpSocket || !SendAll(*smtpSocket, "--" + boundary + "\r\n")) return 1;
+  const std::vector<std::string> lines = Writer().PartOpening(partHeader);
   Zentool tool;
-  const int lines = tool.ZenCountLines(partHeader);
-  for (int i = 0; i < lines; ++i) {
-    tool.Wait(20);
-    if (!SendAll(*smtpSocket, tool.ZenGetLineCrLf(partHeader, i))) return 2;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    // The boundary line goes at once, then a pause before each header line
+    // and a longer one before the empty line that ends the part header.
+    if (i + 1 == lines.size()) {
+      tool.Wait(50);
+    } else if (i > 0) {
+      tool.Wait(20);
+    }
+    if (!smtpSocket || !SendAll(*smtpSocket, lines[i])) {
+      return i == 0 ? 1 : (i + 1 == lines.size() ? 9 : 2);
+    }
   }
-  tool.Wait(50);
-  if (!SendAll(*smtpSocket, "\r\n")) return 9;
   return 0;
 }
 
 int MailConnection::SmtpLastBoundarySend() {
   if (smtpOpen == 0) return 100;
-  if (!smtpSocket || !SendAll(*smtpSocket, "--" + boundary + "--\r\n")) return 1;
+  if (!smtpSocket || !SendAll(*smtpSocket, Writer().ClosingBoundary())) return 1;
   return 0;
 }
 
@@ -67,10 +68,7 @@ int MailConnection::SmtpAttachSend(int index, const std::string& list) {
   if (smtpOpen == 0) return 100;
   const std::string path = ListLine(list, index);
   if (path.empty()) return 1;
-  Zentool tool;
-  // Empty also when the file shrank after its size was taken: a short read
-  // fails the attachment rather than sending bytes that are not the file's.
-  const std::string text = tool.ZenFileToBase64(path, kReadChunk);
+  const std::string text = AttachmentBase64(path);
   if (text.empty()) return 2;
   transcript += Sjis("\r\n添付送信: ") + Utf8ToSjis(path) + "\r\n";
   transcript +=

@@ -20,41 +20,26 @@
 //     0  all sent
 //
 // Date and MIME-Version came later than the others, hence their numbers.
-#include <atomic>
-#include <cstdio>
-#include <ctime>
 #include <string>
-#include <vector>
 
 #include "core/zentool.h"
 #include "mail/mail_connection.h"
 #include "mail/mime_text.h"
 
 namespace velkaro {
-namespace {
 
-// Message ids must be unique (RFC 5322 3.6.4) while the time in them only
-// changes once a second and one run sends many mails a second; the process
-// token keeps two runs (or two machines) in the same second apart.
-std::atomic<unsigned> messageSequence{0};
-
-std::string Digits14(const std::tm& tm) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return text;
+MessageWriter MailConnection::Writer() const {
+  MailContent content;
+  content.subject = subject;
+  content.body = body;
+  content.senderName = FieldText(server.senderName);
+  content.senderAddress = FieldText(server.senderAddress);
+  content.recipientName = recipientName;
+  content.recipientAddress = recipientAddress;
+  content.attachmentList = attachmentList;
+  content.boundary = boundary;
+  return MessageWriter(std::move(content), mailCharset);
 }
-
-// "From: =?ISO-2022-JP?B?…?= <address>" or, without a name, "From: <address>".
-// An encoded word must be followed by white space (RFC 2047 5(3)); without
-// it Python's email reports a defect and SpamAssassin scores __FROM_RUNON.
-std::string AddressField(const std::string& field, const std::string& sjisName,
-                         const std::string& address) {
-  if (sjisName.empty()) return field + ": <" + address + ">\r\n";
-  return mime::EncodedField(field + ": ", sjisName, " <" + address + ">");
-}
-
-}  // namespace
 
 int MailConnection::SmtpHeaderSend(int multipart) {
   if (smtpOpen == 0) return 100;
@@ -62,33 +47,11 @@ int MailConnection::SmtpHeaderSend(int multipart) {
   Platform& platform = CurrentPlatform();
   const std::time_t now = platform.Now();
   const std::tm local = platform.LocalTime(now);
-  const std::string senderAddress = FieldText(server.senderAddress);
-  const std::string messageId = Digits14(local) + "." + std::to_string(++messageSequence) + "." +
-                                mime::ProcessToken() + "_velkaro@" +
-                                mime::MessageIdDomain(senderAddress);
-
-  struct Field {
-    std::string text;
-    int code;
-  };
-  const std::vector<Field> fields = {
-      {AddressField("From", FieldText(server.senderName), senderAddress), 1},
-      {AddressField("To", recipientName, recipientAddress), 2},
-      {subject.empty() ? std::string("Subject: Non Subject!\r\n")
-                       : mime::EncodedField("Subject: ", subject, ""),
-       3},
-      {"Date: " + mime::DateTime(now, local) + "\r\n", 10},
-      {"MIME-Version: 1.0\r\n", 11},
-      {"Content-Transfer-Encoding: 7bit\r\n", 4},
-      multipart == 1 ? Field{"Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n", 5}
-                     : Field{"Content-Type: text/plain; charset=\"ISO-2022-JP\"\r\n", 6},
-      {"Message-Id: <" + messageId + ">\r\n", 7},
-      {"X-Mailer: Velkaro\r\n", 8},
-      {"\r\n\r\n", 9},
-  };
+  const MessageWriter writer = Writer();
+  const std::string messageId = NewMessageId(local, writer.Content().senderAddress);
 
   Zentool tool;
-  for (const Field& field : fields) {
+  for (const HeaderLine& field : writer.HeaderFields(multipart == 1, now, local, messageId)) {
     // Pauses between the fields keep slow servers in step, as for the body.
     tool.Wait(20);
     // Only an address too long for any line can make a field unfoldable;

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "mail/message_writer.h"
 #include "mail/security_settings.h"
 #include "mail/server_settings.h"
 #include "mail/smtp_capabilities.h"
@@ -61,6 +62,9 @@ class MailConnection {
   static constexpr int kQuitPatience = 3000;
   // The reply time-out timer started on `timerWindow`.
   static constexpr int kReplyTimerId = 220;
+  // The multipart boundary of every mail (RFC 2046 5.1.1): "_" is no Base64
+  // character, so no attachment line can contain it.
+  static constexpr const char* kBoundary = "------_4A169B1D000000004107_MULTIPART_MIXED_";
 
   explicit MailConnection(TimerTarget* timerWindow = nullptr);
   virtual ~MailConnection();
@@ -151,6 +155,8 @@ class MailConnection {
   int SmtpLastBoundarySend();
   std::string AttachHeaderGet(int index, const std::string& attachmentList);
   std::string AttachHeaderMake(const std::string& path);
+  // The writer of the mail in the fields, in `mailCharset`.
+  MessageWriter Writer() const;
 
   // --- one mail ---
   int SendOneMail(MailRecord record);
@@ -174,6 +180,10 @@ class MailConnection {
   std::string attachmentList;
   std::string recipientName;
   std::string recipientAddress;
+  // The `charset` setting, and the character set SendOneMail chose with it
+  // for the mail in the fields.
+  CharsetSetting charsetSetting = CharsetSetting::Auto;
+  mime::Charset mailCharset = mime::Charset::IsoJp;
   std::int32_t smtpOpen = 0;
   std::int32_t popOpen = 0;
   std::string transcript;
@@ -195,7 +205,7 @@ class MailConnection {
   std::int32_t progressSoundOn = 0;
   std::string progressSoundPath;
   ProgressRecord progress;
-  std::string boundary = "------_4A169B1D000000004107_MULTIPART_MIXED_";
+  std::string boundary = kBoundary;
   std::unique_ptr<StreamSocket> smtpSocket;
   std::unique_ptr<StreamSocket> popSocket;
 

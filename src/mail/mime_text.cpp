@@ -10,6 +10,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "core/encoding.h"
 #include "core/zentool.h"
 
 namespace velkaro::mime {
@@ -18,7 +19,18 @@ namespace {
 constexpr char kEsc = '\x1b';
 
 constexpr char kWordStart[] = "=?ISO-2022-JP?B?";
+constexpr char kUtf8WordStart[] = "=?UTF-8?B?";
 constexpr char kWordEnd[] = "?=";
+
+const char* WordStart(Charset charset) {
+  return charset == Charset::Utf8 ? kUtf8WordStart : kWordStart;
+}
+
+// A piece of Shift_JIS text in the bytes an encoded word carries.
+std::string Converted(const std::string& sjis, Charset charset) {
+  if (charset == Charset::Utf8) return SjisToUtf8(sjis);
+  return Zentool().ZenSjisToJis(sjis);
+}
 constexpr char kCrLf[] = "\r\n";
 
 bool IsHalfWidthKana(unsigned char b) {
@@ -46,11 +58,11 @@ std::size_t Base64Length(std::size_t bytes) {
 // name on the first line: what keeps that line within 76 characters, in
 // whole Base64 groups, and never less than the largest single character
 // needs.
-std::size_t FirstWordPayload(std::size_t prefixLength) {
-  const std::size_t wrapper = std::strlen(kWordStart) + std::strlen(kWordEnd);
+std::size_t FirstWordPayload(std::size_t prefixLength, Charset charset) {
+  const std::size_t wrapper = std::strlen(WordStart(charset)) + std::strlen(kWordEnd);
   const std::size_t used = prefixLength + wrapper;
   const std::size_t room = used < kPreferredLineLength ? kPreferredLineLength - used : 0;
-  return std::clamp<std::size_t>(room / 4 * 4, 12, kMaxWordPayload);
+  return std::clamp<std::size_t>(room / 4 * 4, 12, MaxWordPayload(charset));
 }
 
 std::string DrawProcessToken() {
@@ -80,12 +92,17 @@ bool IsAtext(char c) {
 
 }  // namespace
 
-std::string EncodedWord(const std::string& payload) {
-  return kWordStart + payload + kWordEnd;
+std::size_t MaxWordPayload(Charset charset) {
+  const std::size_t wrapper = std::strlen(WordStart(charset)) + std::strlen(kWordEnd);
+  return (kMaxWordLength - wrapper) / 4 * 4;
+}
+
+std::string EncodedWord(const std::string& payload, Charset charset) {
+  return WordStart(charset) + payload + kWordEnd;
 }
 
 std::vector<std::string> SplitPayloads(const std::string& sjisText, std::size_t maxPayload,
-                                       std::size_t firstMaxPayload) {
+                                       std::size_t firstMaxPayload, Charset charset) {
   Zentool tool;
   std::vector<std::string> payloads;
   std::size_t start = 0;
@@ -94,10 +111,10 @@ std::vector<std::string> SplitPayloads(const std::string& sjisText, std::size_t 
     // Grow the piece one character at a time while its converted form still
     // fits; a single character always fits (at most 8 bytes of JIS).
     std::size_t end = start + UnitLength(sjisText, start);
-    std::string converted = tool.ZenSjisToJis(sjisText.substr(start, end - start));
+    std::string converted = Converted(sjisText.substr(start, end - start), charset);
     while (end < sjisText.size()) {
       const std::size_t next = end + UnitLength(sjisText, end);
-      std::string longer = tool.ZenSjisToJis(sjisText.substr(start, next - start));
+      std::string longer = Converted(sjisText.substr(start, next - start), charset);
       if (Base64Length(longer.size()) > limit) break;
       converted = std::move(longer);
       end = next;
@@ -118,18 +135,20 @@ std::string WithoutEscapes(const std::string& sjis) {
 }
 
 std::string EncodedField(const std::string& prefix, const std::string& rawSjisText,
-                         const std::string& suffix) {
+                         const std::string& suffix, Charset charset) {
   Zentool tool;
   const std::string sjisText = WithoutEscapes(rawSjisText);
   std::vector<std::string> lines;
-  const std::string whole = EncodedWord(tool.ZenMimeEncode(sjisText));
+  const std::string whole = charset == Charset::Utf8
+                                ? EncodedWord(tool.ZenBase64Encode(SjisToUtf8(sjisText)), charset)
+                                : EncodedWord(tool.ZenMimeEncode(sjisText));
   if (whole.size() <= kMaxWordLength) {
     lines.push_back(prefix + whole);
   } else {
-    const std::vector<std::string> payloads =
-        SplitPayloads(sjisText, kMaxWordPayload, FirstWordPayload(prefix.size()));
+    const std::vector<std::string> payloads = SplitPayloads(
+        sjisText, MaxWordPayload(charset), FirstWordPayload(prefix.size(), charset), charset);
     for (const std::string& payload : payloads) {
-      lines.push_back((lines.empty() ? prefix : " ") + EncodedWord(payload));
+      lines.push_back((lines.empty() ? prefix : " ") + EncodedWord(payload, charset));
     }
   }
   // Folding white space may stand before an angle address (RFC 5322 3.4),

@@ -23,8 +23,16 @@ inline constexpr std::size_t kPreferredLineLength = 76;
 inline constexpr std::size_t kMaxWordLength = 75;
 inline constexpr std::size_t kMaxWordPayload = 56;
 
-// "=?ISO-2022-JP?B?" payload "?=".
-std::string EncodedWord(const std::string& payload);
+// The character set a mail's text goes out in: ISO-2022-JP (RFC 1468) for
+// text that JIS X 0208 holds, UTF-8 for text with any other character.
+enum class Charset { IsoJp, Utf8 };
+
+// Payload room of one encoded word in `charset`: 75 characters less the
+// wrapper, in whole Base64 groups (56 for ISO-2022-JP, 60 for UTF-8).
+std::size_t MaxWordPayload(Charset charset);
+
+// "=?ISO-2022-JP?B?" payload "?=", or "=?UTF-8?B?" payload "?=".
+std::string EncodedWord(const std::string& payload, Charset charset = Charset::IsoJp);
 
 // The Shift_JIS text cut on character boundaries into pieces whose encoded
 // word payloads fit `maxPayload` characters, each piece converted and
@@ -33,9 +41,11 @@ std::string EncodedWord(const std::string& payload);
 // cut apart, as the conversion joins them into one character. An empty text
 // gives no payloads. The first piece may be held to a smaller
 // `firstMaxPayload`, for the word that shares its line with the field name.
+// In UTF-8 the pieces are converted with SjisToUtf8 instead.
 std::vector<std::string> SplitPayloads(const std::string& sjisText,
                                        std::size_t maxPayload = kMaxWordPayload,
-                                       std::size_t firstMaxPayload = kMaxWordPayload);
+                                       std::size_t firstMaxPayload = kMaxWordPayload,
+                                       Charset charset = Charset::IsoJp);
 
 // The text without ESC bytes. In ISO-2022-JP only the converter's own
 // escape sequences may switch the character set; an ESC taken over from the
@@ -53,9 +63,9 @@ std::string WithoutEscapes(const std::string& sjis);
 // 6.2), the words sized so that the lines keep to 76 characters. A
 // `suffix` that starts with a space (" <address>") goes on a line of its
 // own when the last line would pass 76 characters with it. ESC bytes are
-// left out.
+// left out. The words are in `charset`.
 std::string EncodedField(const std::string& prefix, const std::string& sjisText,
-                         const std::string& suffix);
+                         const std::string& suffix, Charset charset = Charset::IsoJp);
 
 // True when no line of `text` (CR LF separated) is longer than 998
 // characters.

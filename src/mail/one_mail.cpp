@@ -58,15 +58,13 @@ std::string AddressProblem(const std::string& address, const char* field) {
 // An upper estimate of what DATA will carry: the body as it goes out, each
 // attachment's Base64 with its line ends, and room for the header block and
 // the part headers.
-std::uint64_t EstimatedMailSize(const std::string& body, const std::string& attachmentList) {
+std::uint64_t EstimatedMailSize(const MessageWriter& writer) {
   constexpr std::uint64_t kHeaderRoom = 4096;
   constexpr std::uint64_t kPartRoom = 1024;
   Zentool tool;
-  std::uint64_t size =
-      kHeaderRoom + mime::StuffDots(tool.ZenSjisToJis(mime::WireReadyBody(body))).size();
-  const int count = tool.ZenCountLines(attachmentList);
-  for (int i = 0; i < count; ++i) {
-    const std::int64_t file = tool.ZenGetFileSize(tool.ZenGetLine(attachmentList, i));
+  std::uint64_t size = kHeaderRoom + mime::StuffDots(writer.BodyText()).size();
+  for (int i = 0; i < writer.AttachmentCount(); ++i) {
+    const std::int64_t file = tool.ZenGetFileSize(writer.AttachmentPath(i));
     const std::uint64_t base64 =
         (static_cast<std::uint64_t>(std::max<std::int64_t>(file, 0)) + 2) / 3 * 4;
     size += kPartRoom + base64 + (base64 / 64 + 1) * 2;
@@ -80,7 +78,7 @@ std::uint64_t EstimatedMailSize(const std::string& body, const std::string& atta
 // not send it; the server would only refuse it after the whole transfer.
 bool MailConnection::ExceedsSizeLimit() {
   if (!capabilities.sizeAdvertised || capabilities.sizeLimit == 0) return false;
-  const std::uint64_t size = EstimatedMailSize(body, attachmentList);
+  const std::uint64_t size = EstimatedMailSize(Writer());
   if (size <= capabilities.sizeLimit) return false;
   failureReason = Sjis("メールのサイズ(約") + std::to_string(size) +
                   Sjis("バイト)がサーバーの上限(") + std::to_string(capabilities.sizeLimit) +
@@ -135,6 +133,17 @@ int MailConnection::SendOneMail(MailRecord record) {
   attachmentList = record.attachmentList;
   recipientName = record.recipientName;
   recipientAddress = record.recipientAddress;
+  const CharsetChoice choice = ChooseCharset(charsetSetting, Writer().Content());
+  mailCharset = choice.charset;
+  if (mailCharset == mime::Charset::Utf8) {
+    transcript += Sjis("  文字コード: UTF-8");
+    if (!choice.causes.empty()) {
+      transcript += " (";
+      for (const std::string& c : choice.causes) transcript += c;
+      transcript += ")";
+    }
+    transcript += "\r\n";
+  }
 
   if (ExceedsSizeLimit()) return 6;
   if (SmtpSendEnvelope() != 0) return 6;
@@ -153,10 +162,7 @@ int MailConnection::SendOneMail(MailRecord record) {
   progress.stage[3] = 1;
 
   if (hasAttachments) {
-    const std::string textPartHeader =
-        "Content-Type: text/plain; charset=\"ISO-2022-JP\"\r\n"
-        "Content-Transfer-Encoding: 7bit\r\n";
-    if (SmtpPartHeadSend(textPartHeader) != 0) return abandon(8);
+    if (SmtpPartHeadSend(Writer().TextPartHeader()) != 0) return abandon(8);
     progress.attachmentIndex = 0;
     if (SmtpBodySend() != 0) return abandon(9);
     progress.stage[5] = 1;

@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/encoding.h"
+#include "job/eml_export.h"
 #include "mail/mime_text.h"
 #include "support/scripted_socket.h"
 #include "support/test_support.h"
@@ -86,6 +88,7 @@ TEST_F(DryRunTest, ShowsEachPersonalisedMail) {
             "From: 総務部 佐藤 <sato@example.jp>\n"
             "To: 山田 太郎 <yamada@example.jp>\n"
             "Subject: 山田 太郎様 A組のご案内\n"
+            "Charset: UTF-8 (because of ｶ, ﾀ, ﾅ)\n"
             "Attachments: 地図.pdf\n"
             "\n"
             "やまださん、2026年12月08日(火)です。\n"
@@ -95,6 +98,7 @@ TEST_F(DryRunTest, ShowsEachPersonalisedMail) {
             "From: 総務部 佐藤 <sato@example.jp>\n"
             "To: 鈴木 花子 <suzuki@example.jp>\n"
             "Subject: 鈴木 花子様 B組のご案内\n"
+            "Charset: UTF-8 (because of ｶ, ﾀ, ﾅ)\n"
             "Attachments: 地図.pdf\n"
             "\n"
             "すずきさん、2026年12月08日(火)です。\n"
@@ -127,6 +131,74 @@ TEST_F(DryRunTest, MatchesWhatTheRunArchivesAndLogs) {
           << log;
     }
   }
+}
+
+// The content of each mail a scripted server received, as a receiver
+// stores it: from after DATA to the end of data's first line end, with the
+// transparency dots taken out.
+std::vector<std::string> ReceivedMails(const std::string& session) {
+  std::vector<std::string> mails;
+  for (std::size_t at = session.find("DATA\r\n"); at != std::string::npos;
+       at = session.find("DATA\r\n", at)) {
+    at += 6;
+    const std::size_t end = session.find("\r\n.\r\n", at);
+    if (end == std::string::npos) break;
+    std::string mail;
+    const std::string stuffed = session.substr(at, end + 2 - at);
+    for (std::size_t i = 0; i < stuffed.size(); ++i) {
+      const bool lineStart = i == 0 || stuffed[i - 1] == '\n';
+      if (!(lineStart && stuffed[i] == '.')) mail += stuffed[i];
+    }
+    mails.push_back(mail);
+    at = end;
+  }
+  return mails;
+}
+
+// The lines of a message without its Date and Message-Id, which only a
+// real send fixes.
+std::string WithoutDateAndId(const std::string& message) {
+  std::string out;
+  std::size_t start = 0;
+  while (start < message.size()) {
+    std::size_t end = message.find("\r\n", start);
+    end = end == std::string::npos ? message.size() : end + 2;
+    const std::string line = message.substr(start, end - start);
+    if (line.rfind("Date: ", 0) != 0 && line.rfind("Message-Id: ", 0) != 0) out += line;
+    start = end;
+  }
+  return out;
+}
+
+// --eml writes what the run sends, byte for byte apart from Date and
+// Message-Id: an ISO-2022-JP mail and a UTF-8 one in one run, with a dot
+// line and an attachment.
+TEST_F(DryRunTest, EmlFilesAreWhatTheRunSends) {
+  AddRecipient("やまだ", "山田 太郎", "yamada@example.jp", "");
+  AddRecipient("たかはし", "髙橋 ｹﾝｼﾞ", "taka+1@example.jp", "");
+  job->bodyText = S("((name))様のご案内\r\n本文\r\n.\r\n..点\r\n");
+  WriteBytes(dir.File("メモ①.txt"), S("メモ\r\n"));
+  job->attachments.push_back({"メモ①.txt", dir.path()});
+  const EmlExport exported = ExportEml(*job, dir.path());
+  ASSERT_EQ(exported.error, "");
+  ASSERT_EQ(exported.written, 2);
+
+  RunForReal(2);
+  const auto sent = ReceivedMails(smtp.Received());
+  ASSERT_EQ(sent.size(), 2u);
+  const char* files[] = {"0001_yamada@example.jp.eml", "0002_taka+1@example.jp.eml"};
+  for (int i = 0; i < 2; ++i) {
+    const std::string eml = ReadBytes(dir.File(files[i]));
+    EXPECT_EQ(WithoutDateAndId(eml), WithoutDateAndId(sent[i])) << files[i];
+  }
+  EXPECT_NE(sent[0].find("charset=\"ISO-2022-JP\""), std::string::npos);
+  EXPECT_NE(sent[1].find("charset=UTF-8\r\nContent-Transfer-Encoding: base64"), std::string::npos);
+}
+
+TEST(EmlFileNameTest, KeepsOnlySafeCharactersOfTheAddress) {
+  EXPECT_EQ(EmlFileName(1, "a.b+c-d_e@example.jp"), "0001_a.b+c-d_e@example.jp.eml");
+  EXPECT_EQ(EmlFileName(12, "x/y\\z:\"q\"@ex ample"), "0012_x_y_z__q_@ex_ample.eml");
+  EXPECT_EQ(EmlFileName(10000, "../x"), "10000_.._x.eml");
 }
 
 TEST_F(DryRunTest, ReportsWhatTheRunsChecksWould) {

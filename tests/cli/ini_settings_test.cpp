@@ -34,7 +34,8 @@ TEST(IniSettings, ShownByTheirNamesInTableOrderWithoutThePassword) {
   ASSERT_TRUE(ini.SetStoredPassword("hunter2"));
   EXPECT_EQ(FormatIniSettings(ini),
             "smtpSecurity=starttls\nsmtpAuth=none\nsmtpUser=山田\nsmtpPasswordCommand=\n"
-            "heloName=\ntlsTrustedFingerprint=\nallowInsecureAuth=0\npopSecurity=none\n");
+            "heloName=\ntlsTrustedFingerprint=\nallowInsecureAuth=0\npopSecurity=none\n"
+            "charset=auto\n");
 }
 
 TEST(IniSettings, SetRefusesWhatTheFieldDoesNotTakeAndSaysWhatItTakes) {

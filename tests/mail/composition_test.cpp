@@ -19,35 +19,13 @@
 namespace velkaro {
 namespace {
 
+using testing::Base64Decode;
 using testing::PlatformTest;
 using testing::ScriptedServer;
 using testing::TempDir;
 using testing::WriteBytes;
 
 constexpr char kBoundary[] = "------_4A169B1D000000004107_MULTIPART_MIXED_";
-
-std::string Base64Decode(const std::string& text) {
-  static const std::string alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  unsigned buffer = 0;
-  int bits = 0;
-  for (const char c : text) {
-    if (c == '=') break;
-    const std::size_t value = alphabet.find(c);
-    if (value == std::string::npos) {
-      ADD_FAILURE() << "not Base64: " << text;
-      return {};
-    }
-    buffer = (buffer << 6) | static_cast<unsigned>(value);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out.push_back(static_cast<char>((buffer >> bits) & 0xFF));
-    }
-  }
-  return out;
-}
 
 // True for a complete ISO-2022-JP text: double-byte runs hold whole pairs
 // of 0x21-0x7E and the text ends in ASCII (RFC 1468).

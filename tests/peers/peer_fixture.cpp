@@ -281,6 +281,24 @@ MailReport PeerTest::Check(const std::string& messagePath) const {
   return MailReport::Parse(output);
 }
 
+MailReport PeerTest::CheckWithMailparser(const std::string& messagePath) const {
+  bool ok = false;
+  const std::string output =
+      RunCommand("timeout 120 node " + Quoted(PeerScript("decode_mailparser.js")) + " --flat " +
+                     Quoted(messagePath) + " 2>&1",
+                 "", &ok);
+  EXPECT_TRUE(ok) << "decode_mailparser.js failed on " << messagePath
+                  << " (Node.js and tests/peers/node come from scripts/install-deps.sh):\n"
+                  << output;
+  return MailReport::Parse(output);
+}
+
+MailReport PeerTest::CheckWithBoth(const std::string& messagePath) const {
+  MailReport python = Check(messagePath);
+  ExpectSameReading(python, CheckWithMailparser(messagePath));
+  return python;
+}
+
 std::string PeerTest::DovecotLog() const {
   return ReadBytes(dir.File("dovecot/dovecot.log"));
 }
@@ -339,6 +357,22 @@ std::string PeerTest::Sha256(const std::string& bytes) const {
   const std::string output = RunCommand("timeout 60 sha256sum", bytes, &ok);
   EXPECT_TRUE(ok);
   return output.substr(0, 64);
+}
+
+void PeerTest::ExpectSameReading(const MailReport& python, const MailReport& mailparser) {
+  SCOPED_TRACE("mailparser read:\n" + mailparser.Dump());
+  for (const char* key : {"subject", "from.name", "from.address", "to.name", "to.address"}) {
+    EXPECT_EQ(mailparser.Get(key), python.Get(key)) << key;
+  }
+  // Python keeps the part's CR LF, mailparser gives LF.
+  EXPECT_EQ(Normalized(mailparser.Get("body")), Normalized(python.Get("body"))) << "body";
+  ASSERT_EQ(mailparser.Count("attachments"), python.Count("attachments"));
+  for (int i = 0; i < python.Count("attachments"); ++i) {
+    const std::string prefix = "attachments." + std::to_string(i) + ".";
+    for (const char* field : {"filename", "content_type", "length", "sha256"}) {
+      EXPECT_EQ(mailparser.Get(prefix + field), python.Get(prefix + field)) << prefix + field;
+    }
+  }
 }
 
 std::string First(const std::multimap<std::string, std::string>& envelope, const std::string& key) {

@@ -113,6 +113,17 @@ class PeerTest : public PlatformTest {
 
   // Runs check_mail.py on a stored message (fails the test when it fails).
   MailReport Check(const std::string& messagePath) const;
+  // A second reader of the same message, independent of Python's email:
+  // Node.js's mailparser (decode_mailparser.js), under the same keys for
+  // what both read. Fails the test when it cannot run.
+  MailReport CheckWithMailparser(const std::string& messagePath) const;
+  // Reads the message with both and fails the test for every decoded text
+  // they tell apart (see ExpectSameReading); returns check_mail.py's report.
+  MailReport CheckWithBoth(const std::string& messagePath) const;
+  // Fails the test for every text the two readers decode differently: the
+  // subject, the From and To names and addresses, the body (Normalized)
+  // and each attachment's name, type, length and SHA-256.
+  static void ExpectSameReading(const MailReport& python, const MailReport& mailparser);
 
   // Waits up to `timeoutMs` for `text` to appear in Dovecot's log.
   bool DovecotLogShows(const std::string& text, int timeoutMs) const;

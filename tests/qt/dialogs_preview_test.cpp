@@ -1,5 +1,7 @@
-// The preview shows each recipient's mail as the send run makes it, and the
-// version information shows the program's and the libraries' versions.
+// The preview shows each recipient's mail as the send run makes it, with
+// the character set that mail goes out in, and saves every mail as .eml
+// files; the version information shows the program's and the libraries'
+// versions.
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
@@ -8,10 +10,14 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTableView>
+#include <filesystem>
+#include <functional>
+#include <set>
 
 #include "core/encoding.h"
 #include "data/settings_file.h"
 #include "dialogs_test_util.h"
+#include "job/eml_export.h"
 #include "job/personalise.h"
 #include "job/send_job.h"
 #include "platform/qt/qt_platform.h"
@@ -26,6 +32,9 @@ namespace {
 using testing::ClickRow;
 using testing::DoubleClickRow;
 using testing::WhenModal;
+using velkaro::testing::ReadBytes;
+using velkaro::testing::TempDir;
+using velkaro::testing::WriteBytes;
 
 const char kBody[] =
     "  ((name))様へのお知らせ  \r\n"
@@ -129,8 +138,9 @@ TEST_F(PreviewTest, OpensBelowTheMainWindowAndGrowsWithIt) {
   EXPECT_EQ(dialog.frameGeometry().topLeft(), main.frameGeometry().topLeft() + QPoint(0, 48));
 
   const QSize base = dialog.size();
-  QWidget* const controls[] = {dialog.BodyEdit(), dialog.SubjectEdit(), dialog.List(),
-                               dialog.CloseButton(), dialog.SubstituteButton()};
+  QWidget* const controls[] = {
+      dialog.BodyEdit(),         dialog.SubjectEdit(), dialog.List(),     dialog.CloseButton(),
+      dialog.SubstituteButton(), dialog.CharsetEdit(), dialog.EmlButton()};
   std::vector<QRect> start;
   for (QWidget* w : controls) start.push_back(w->geometry());
 
@@ -143,10 +153,18 @@ TEST_F(PreviewTest, OpensBelowTheMainWindowAndGrowsWithIt) {
   const QRect expected[] = {
       start[0].adjusted(0, 0, 40, 30),  // the body grows both ways
       start[1].adjusted(0, 0, 40, 0),   // the subject and the list grow wider
-      start[2].adjusted(0, 0, 40, 0),  start[3].translated(40, 0),  // the buttons move right
+      start[2].adjusted(0, 0, 40, 0),
+      start[3].translated(40, 0),  // the buttons move right
       start[4].translated(40, 0),
+      start[5].adjusted(0, 0, 40, 0),  // the character set line grows wider
+      start[6].translated(40, 0),      // and its button moves right
   };
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(controls[i]->geometry(), expected[i]) << i;
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(controls[i]->geometry(), expected[i]) << i;
+  // The character set line sits between the subject and the body, its
+  // button in the column of the other buttons.
+  EXPECT_GT(start[5].top(), start[1].bottom());
+  EXPECT_LT(start[5].bottom(), start[0].top());
+  EXPECT_EQ(start[6].left(), start[3].left());
 }
 
 TEST_F(PreviewTest, EntryPointClosesWithTheEndButton) {
@@ -158,6 +176,153 @@ TEST_F(PreviewTest, EntryPointClosesWithTheEndButton) {
   });
   RunPreviewDialog(nullptr, job, settings);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// --- character set --------------------------------------------------------
+
+// The line follows the mail shown: the setting and that mail's own texts
+// (here the recipient's name) decide it.
+TEST_F(PreviewTest, CharsetLineIsDecidedPerMail) {
+  job.recipientLines = Utf8ToSjis(
+      "やまだ\tやまだ\t山田太郎\tyamada@example.jp\t\t\t\t\t\t\r\n"
+      "まる\tまる\t丸①商店㈱\tmaru@example.jp\t\t\t\t\t\t\r\n");
+  const struct {
+    const char* setting;
+    QString jisOnly, beyondJis;
+  } cases[] = {
+      {"auto", QStringLiteral("文字コード: ISO-2022-JP"),
+       QStringLiteral("文字コード: UTF-8（①, ㈱ を含むため）")},
+      {"iso-2022-jp", QStringLiteral("文字コード: ISO-2022-JP"),
+       QStringLiteral(
+           "文字コード: ISO-2022-JP（①, ㈱ は受信側で正しく表示されない場合があります）")},
+      {"utf-8", QStringLiteral("文字コード: UTF-8"), QStringLiteral("文字コード: UTF-8")},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(settings.ini.Set("charset", c.setting), 0) << c.setting;
+    PreviewDialog dialog(nullptr, job, settings);
+    dialog.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(dialog.CharsetEdit()->isReadOnly());
+    EXPECT_EQ(dialog.CharsetEdit()->text(), c.jisOnly) << c.setting;
+    ClickRow(dialog.List(), 1);
+    dialog.SubstituteButton()->click();
+    EXPECT_EQ(dialog.CharsetEdit()->text(), c.beyondJis) << c.setting;
+    // The same choice the written mail carries.
+    CharsetChoice sent;
+    ComposedMessage(job, 1, &sent);
+    EXPECT_EQ(dialog.CharsetEdit()->text().startsWith(QStringLiteral("文字コード: UTF-8")),
+              sent.charset == mime::Charset::Utf8)
+        << c.setting;
+    // Back to the first mail: the line is not left at the other's choice.
+    DoubleClickRow(dialog.List(), 0);
+    EXPECT_EQ(dialog.CharsetEdit()->text(), c.jisOnly) << c.setting;
+  }
+}
+
+TEST_F(PreviewTest, WithoutARecipientTheCharsetIsThatOfTheTextAlone) {
+  job.bodyText = Sjis("((name))様\r\n㈱の件\r\n");
+  job.recipientLines.clear();
+  PreviewDialog dialog(nullptr, job, settings);
+  EXPECT_EQ(dialog.CharsetEdit()->text(), QStringLiteral("文字コード: UTF-8（㈱ を含むため）"));
+
+  job.bodyText = Sjis(kBody);
+  PreviewDialog plain(nullptr, job, settings);
+  EXPECT_EQ(plain.CharsetEdit()->text(), QStringLiteral("文字コード: ISO-2022-JP"));
+}
+
+// --- saving as .eml ----------------------------------------------------------
+
+std::set<std::string> NamesIn(const std::string& folder) {
+  std::set<std::string> names;
+  std::error_code ignored;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ignored)) {
+    names.insert(e.path().filename().string());
+  }
+  return names;
+}
+
+TEST_F(PreviewTest, EmlButtonWritesEveryMailIntoTheChosenFolder) {
+  TempDir dir;
+  platform.QueueFileDialogAnswer({dir.path()});
+  PreviewDialog dialog(nullptr, job, settings);
+  ASSERT_TRUE(dialog.EmlButton()->isEnabled());
+  dialog.EmlButton()->click();
+
+  ASSERT_EQ(platform.FileDialogs().size(), 1u);
+  EXPECT_EQ(platform.FileDialogs()[0].kind, FileDialogRequest::Folder);
+  // Every recipient line is a mail, the one without an address too.
+  const std::set<std::string> expected = {"0001_yamada@example.jp.eml", "0002_.eml",
+                                          "0003_sato@example.jp.eml"};
+  EXPECT_EQ(NamesIn(dir.path()), expected);
+  for (const std::string& name : expected) {
+    EXPECT_EQ(ReadBytes(dir.File(name)).rfind("From: ", 0), 0u) << name;
+  }
+  EXPECT_NE(ReadBytes(dir.File("0003_sato@example.jp.eml")).find("sato@example.jp"),
+            std::string::npos);
+  ASSERT_EQ(platform.MessageBoxes().size(), 1u);
+  EXPECT_EQ(SjisToUtf8(platform.MessageBoxes()[0].text),
+            "3通のメールを保存しました: " + dir.path());
+  EXPECT_EQ(platform.MessageBoxes()[0].icon, MsgIcon::Information);
+
+  // The next time the folder dialog starts in the folder chosen last.
+  dialog.EmlButton()->click();
+  ASSERT_EQ(platform.FileDialogs().size(), 2u);
+  EXPECT_EQ(platform.FileDialogs()[1].startFolder, dir.path());
+}
+
+TEST_F(PreviewTest, CancellingTheFolderDialogWritesNothing) {
+  TempDir dir;
+  PreviewDialog dialog(nullptr, job, settings);
+  dialog.EmlButton()->click();  // the test platform cancels
+  EXPECT_EQ(platform.FileDialogs().size(), 1u);
+  EXPECT_TRUE(platform.MessageBoxes().empty());
+}
+
+TEST_F(PreviewTest, WithoutRecipientsThereIsNothingToSave) {
+  job.recipientLines.clear();
+  PreviewDialog dialog(nullptr, job, settings);
+  EXPECT_FALSE(dialog.EmlButton()->isEnabled());
+}
+
+// A folder that cannot take the files is told as a failure, never as
+// mails saved, and names the file that failed.
+TEST_F(PreviewTest, EmlFolderThatCannotBeWrittenIsReported) {
+  const struct {
+    const char* what;
+    std::function<std::string(const TempDir&)> folder;
+    std::string failedFile, written;
+  } cases[] = {
+      {"missing folder", [](const TempDir& d) { return d.File("missing"); },
+       "0001_yamada@example.jp.eml", ""},
+      {"a file, not a folder",
+       [](const TempDir& d) {
+         WriteBytes(d.File("plain"), "x");
+         return d.File("plain");
+       },
+       "0001_yamada@example.jp.eml", ""},
+      {"second name taken by a folder",
+       [](const TempDir& d) {
+         std::filesystem::create_directory(d.File("0002_.eml"));
+         return d.path();
+       },
+       "0002_.eml", "（1通は保存済み）"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string folder = c.folder(dir);
+    const std::size_t before = platform.MessageBoxes().size();
+    platform.QueueFileDialogAnswer({folder});
+    PreviewDialog dialog(nullptr, job, settings);
+    dialog.EmlButton()->click();
+    ASSERT_EQ(platform.MessageBoxes().size(), before + 1) << c.what;
+    const TestPlatform::MessageBoxCall& box = platform.MessageBoxes().back();
+    const std::string text = SjisToUtf8(box.text);
+    EXPECT_EQ(text.rfind("EMLファイルを保存できませんでした。" + c.written + "\r\n", 0), 0u)
+        << c.what << ": " << text;
+    EXPECT_NE(text.find(folder + "/" + c.failedFile), std::string::npos) << c.what << ": " << text;
+    EXPECT_EQ(text.find("保存しました"), std::string::npos) << c.what;
+    EXPECT_EQ(box.icon, MsgIcon::Exclamation) << c.what;
+  }
 }
 
 // --- version information -------------------------------------------------

@@ -104,4 +104,28 @@ std::string Hex(const std::string& bytes) {
   return out.str();
 }
 
+std::string Base64Decode(const std::string& text) {
+  static const std::string alphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  unsigned buffer = 0;
+  int bits = 0;
+  for (const char c : text) {
+    if (c == '=') break;
+    if (c == '\r' || c == '\n') continue;
+    const std::size_t value = alphabet.find(c);
+    if (value == std::string::npos) {
+      ADD_FAILURE() << "not Base64: " << text;
+      return {};
+    }
+    buffer = (buffer << 6) | static_cast<unsigned>(value);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<char>((buffer >> bits) & 0xFF));
+    }
+  }
+  return out;
+}
+
 }  // namespace velkaro::testing

@@ -70,6 +70,10 @@ bool HaveProgram(const std::string& name);
 // Bytes as space-separated hex, for readable failure messages.
 std::string Hex(const std::string& bytes);
 
+// The bytes of a Base64 text (line ends skipped); fails the test on a
+// character outside the alphabet.
+std::string Base64Decode(const std::string& text);
+
 // Counts the fault cases a test tries, by kind (a short fixed name of the
 // fault class, such as "smtp stall" or "full disk"). At the end of its
 // scope it prints one line per kind, in the order first seen:

@@ -1,6 +1,7 @@
 #include "ui/dialogs/preview_dialog.h"
 
 #include <QAbstractTableModel>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -8,8 +9,11 @@
 #include <QTableView>
 #include <array>
 
+#include "core/encoding.h"
 #include "data/address_book.h"
+#include "job/eml_export.h"
 #include "job/send_job.h"
+#include "platform/platform.h"
 #include "platform/qt/fonts.h"
 #include "platform/qt/qt_platform.h"
 #include "ui/dialogs/address_list.h"
@@ -77,10 +81,29 @@ class RecipientTableModel : public QAbstractTableModel {
 namespace {
 // "ＭＳ ゴシック" with a cell height of 12 pixels.
 constexpr int kBodyFontPixels = 12;
+
+void Tell(const std::string& utf8, MsgIcon icon) {
+  CurrentPlatform().MessageBox(Utf8ToSjis(utf8), MsgButtons::Ok, icon);
+}
 }  // namespace
+
+QString CharsetLineText(CharsetSetting setting, const CharsetChoice& choice) {
+  QString line = QStringLiteral("文字コード: ") + QString::fromLatin1(CharsetLabel(choice.charset));
+  // A setting of UTF-8 needs no reason.
+  if (choice.causes.empty() || setting == CharsetSetting::Utf8) return line;
+  QStringList characters;
+  for (const std::string& c : choice.causes) characters << qt::FromSjis(c);
+  const QString list = characters.join(QStringLiteral(", "));
+  if (choice.charset == mime::Charset::Utf8) {
+    return line + QStringLiteral("（%1 を含むため）").arg(list);
+  }
+  return line + QStringLiteral("（%1 は受信側で正しく表示されない場合があります）").arg(list);
+}
 
 PreviewDialog::PreviewDialog(QWidget* parent, const SendJob& job, const Settings& settings)
     : QDialog(parent),
+      job_(job),
+      charsetSetting_(CharsetSettingOf(settings.ini)),
       words_(PlaceholderWordsOf(settings.record)),
       bodyText_(job.bodyText),
       titleIn_(job.titleIn),
@@ -89,7 +112,7 @@ PreviewDialog::PreviewDialog(QWidget* parent, const SendJob& job, const Settings
   setFont(DialogFont());
   setModal(true);
   const DialogUnits u = Units();
-  resize(u.X(318), u.Y(180));
+  resize(u.X(318), u.Y(196));
 
   list_ = MakeReportList(this, model_, false);
   list_->setGeometry(u.Rect(8, 2, 240, 64));
@@ -108,15 +131,24 @@ PreviewDialog::PreviewDialog(QWidget* parent, const SendJob& job, const Settings
   body_->setLineWrapMode(QPlainTextEdit::NoWrap);
   body_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   body_->setFont(qt::JapaneseFixedFont(kBodyFontPixels));
-  body_->setGeometry(u.Rect(8, 90, 304, 86));
+  charset_ = new QLineEdit(this);
+  charset_->setReadOnly(true);
+  charset_->setGeometry(u.Rect(8, 88, 240, 14));
+  eml_ = MakeButton(this, QStringLiteral("EMLとして保存"), u.Rect(260, 88, 50, 14));
+  // Without recipients there is no mail to save.
+  eml_->setEnabled(model_->rowCount() > 0);
+  body_->setGeometry(u.Rect(8, 106, 304, 86));
 
   connect(close_, &QPushButton::clicked, this, &QDialog::accept);
   connect(substitute_, &QPushButton::clicked, this, [this] { ShowForRow(SelectedRow()); });
   connect(list_, &QTableView::doubleClicked, this,
           [this](const QModelIndex& index) { ShowForRow(index.row()); });
+  connect(eml_, &QPushButton::clicked, this, [this] { SaveAsEml(); });
 
   grow_.Follow(body_, GrowWithWindow::Width | GrowWithWindow::Height);
   grow_.Follow(subject_, GrowWithWindow::Width);
+  grow_.Follow(charset_, GrowWithWindow::Width);
+  grow_.Follow(eml_, GrowWithWindow::MoveRight);
   grow_.Follow(list_, GrowWithWindow::Width);
   grow_.Follow(close_, GrowWithWindow::MoveRight);
   grow_.Follow(substitute_, GrowWithWindow::MoveRight);
@@ -138,12 +170,38 @@ int PreviewDialog::SelectedRow() const {
 }
 
 void PreviewDialog::ShowForRow(int row) {
-  const std::string line =
-      (row >= 0 && row < model_->rowCount()) ? model_->Line(row) : std::string();
+  if (row < 0 || row >= model_->rowCount()) row = -1;
+  const std::string line = row >= 0 ? model_->Line(row) : std::string();
   const PersonalisedMail mail = PersonaliseMail(words_, bodyText_, line, titleIn_);
   subject_->setText(qt::FromSjis(mail.subject));
   subject_->setCursorPosition(0);
   body_->setPlainText(qt::FromSjis(mail.body));
+  // Decided on this mail's own texts, as the send run decides it.
+  charset_->setText(
+      CharsetLineText(charsetSetting_, ChooseCharset(charsetSetting_, job_.MailContentOf(row))));
+  charset_->setCursorPosition(0);
+}
+
+void PreviewDialog::SaveAsEml() {
+  FileDialogRequest request;
+  request.kind = FileDialogRequest::Folder;
+  request.startFolder = emlFolder_;
+  const std::vector<std::string> chosen = CurrentPlatform().FileDialog(request);
+  if (chosen.empty() || chosen.front().empty()) return;
+  std::string folder = chosen.front();
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  emlFolder_ = folder;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const EmlExport result = ExportEml(job_, folder);
+  QApplication::restoreOverrideCursor();
+  if (!result.error.empty()) {
+    std::string text = "EMLファイルを保存できませんでした。";
+    if (result.written > 0) text += "（" + std::to_string(result.written) + "通は保存済み）";
+    Tell(text + "\r\n" + result.error, MsgIcon::Exclamation);
+    return;
+  }
+  Tell(std::to_string(result.written) + "通のメールを保存しました: " + folder,
+       MsgIcon::Information);
 }
 
 void PreviewDialog::resizeEvent(QResizeEvent* event) {

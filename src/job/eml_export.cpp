@@ -1,0 +1,60 @@
+#include "job/eml_export.h"
+
+#include <cstdio>
+
+#include "core/atomic_file.h"
+#include "core/zentool.h"
+#include "job/personalise.h"
+#include "job/send_job.h"
+#include "platform/platform.h"
+
+namespace velkaro {
+namespace {
+
+bool KeptInFileName(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+         c == '_' || c == '@' || c == '+' || c == '-';
+}
+
+}  // namespace
+
+std::string EmlFileName(int number, const std::string& address) {
+  char prefix[16];
+  std::snprintf(prefix, sizeof prefix, "%04d_", number);
+  std::string name = prefix;
+  for (const char c : address) name += KeptInFileName(c) ? c : '_';
+  return name + ".eml";
+}
+
+std::string ComposedMessage(const SendJob& job, int index, CharsetChoice* choice) {
+  const MailContent content = job.MailContentOf(index);
+  const CharsetChoice chosen = ChooseCharset(CharsetSettingOf(job.settings().ini), content);
+  if (choice != nullptr) *choice = chosen;
+  const MessageWriter writer(content, chosen.charset);
+  Platform& platform = CurrentPlatform();
+  const std::time_t now = platform.Now();
+  const std::tm local = platform.LocalTime(now);
+  return writer.Message(now, local, NewMessageId(local, content.senderAddress));
+}
+
+EmlExport ExportEml(const SendJob& job, const std::string& folder) {
+  EmlExport result;
+  const int count = Zentool().ZenCountLines(job.recipientLines);
+  for (int i = 0; i < count; ++i) {
+    const std::string address = job.MailContentOf(i).recipientAddress;
+    const std::string path = folder + "/" + EmlFileName(i + 1, address);
+    const std::string message = ComposedMessage(job, i);
+    if (message.empty()) {
+      result.error = "an attachment could not be read for " + path;
+      return result;
+    }
+    if (AtomicWriteFile(path, message) != 0) {
+      result.error = "cannot write " + path;
+      return result;
+    }
+    ++result.written;
+  }
+  return result;
+}
+
+}  // namespace velkaro

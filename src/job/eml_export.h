@@ -1,0 +1,33 @@
+// The mails of a send job as .eml files, for a look in the user's own mail
+// program before sending: each exactly as the receiver will store it (CR LF
+// line ends, no dot stuffing), only the Date and the Message-Id differ from
+// a later real send.
+#pragma once
+
+#include <string>
+
+#include "mail/message_writer.h"
+
+namespace velkaro {
+
+class SendJob;
+
+// "NNNN_<address>.eml": `number` (1-based) in four digits, the address
+// with every character but letters, digits and "._@+-" as "_".
+std::string EmlFileName(int number, const std::string& address);
+
+// The message the run would send for recipient line `index`, composed now.
+std::string ComposedMessage(const SendJob& job, int index, CharsetChoice* choice = nullptr);
+
+struct EmlExport {
+  int written = 0;
+  // UTF-8; empty when every mail was written. Names the file that failed.
+  std::string error;
+};
+
+// Writes one .eml per recipient line into `folder` (which must exist),
+// each atomically; stops at the first file that cannot be written or
+// composed.
+EmlExport ExportEml(const SendJob& job, const std::string& folder);
+
+}  // namespace velkaro
