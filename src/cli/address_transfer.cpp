@@ -1,7 +1,5 @@
 #include "cli/address_transfer.h"
 
-#include <algorithm>
-
 #include "core/atomic_file.h"
 #include "core/encoding.h"
 #include "core/zentool.h"
@@ -21,14 +19,6 @@ std::string SeparatorName(char separator) {
     case ';': return "semicolon";
     default: return "comma";
   }
-}
-
-// Pure ASCII reads the same in either encoding; saying "Shift_JIS" for an
-// English contact export would only puzzle.
-std::string DescribeEncoding(const std::string& bytes, TextEncoding encoding) {
-  const bool ascii = std::all_of(bytes.begin(), bytes.end(),
-                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  return ascii ? "ASCII" : EncodingName(encoding);
 }
 
 // Which column went where, so that a wrong guess is seen before saving.
@@ -66,7 +56,7 @@ std::string EntryLinesForTerminal(const std::vector<AddressEntry>& entries) {
 TransferOutcome ImportAddressFile(const CliOptions& options, const std::string& bookPath) {
   TransferOutcome outcome;
   const std::string& file = *options.importAddresses;
-  const std::string bytes = Zentool().ZenReadFile(file, 1 << 16);
+  const std::string bytes = ReadImportFile(file);
   if (bytes.empty()) {
     outcome.err = Line("cannot read " + file + ": missing or empty");
     outcome.exitStatus = kExitUsage;
@@ -82,7 +72,7 @@ TransferOutcome ImportAddressFile(const CliOptions& options, const std::string& 
     return outcome;
   }
   const ImportResult result = ImportAddresses(bytes, book, {options.maps, options.importAll});
-  outcome.err = Line(file + ": " + DescribeEncoding(bytes, result.encoding) + ", separated by " +
+  outcome.err = Line(file + ": " + DescribeCsvEncoding(bytes, result.encoding) + ", separated by " +
                      SeparatorName(result.separator));
   if (!result.headers.empty()) outcome.err += DescribeColumns(result);
   if (!result.error.empty()) {

@@ -236,8 +236,6 @@ int DryRun(const SendJob& job, Settings& settings, const std::optional<std::stri
     Error("dry run: mail " + std::to_string(i + 1) + " would be refused: " + mails[i].problem);
   }
   if (emlFolder) {
-    std::error_code ignored;
-    std::filesystem::create_directories(*emlFolder, ignored);
     const EmlExport exported = ExportEml(job, *emlFolder);
     if (!exported.error.empty()) {
       Error("--eml: " + exported.error);

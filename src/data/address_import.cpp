@@ -137,36 +137,47 @@ class Importer {
     std::vector<int> unmappable(AddressEntry::kFieldCount, 0);
     AddressEntry entry = reader.Read(row.fields, unmappable);
     const std::string shown = SjisToUtf8(entry.mailaddr);
-    if (unmappable[kMailaddr] > 0)
-      return Refuse(row, "mail address '" + shown + "' has characters with no Shift_JIS form");
+    ImportNote note{row.line, "", ImportNote::NoAddress, shown, {}, 0};
+    const auto refuse = [&](ImportNote::Kind kind, std::string reason) {
+      note.kind = kind;
+      note.reason = std::move(reason);
+      result_.refused.push_back(std::move(note));
+    };
+    if (unmappable[kMailaddr] > 0) {
+      return refuse(ImportNote::AddressUnmappable,
+                    "mail address '" + shown + "' has characters with no Shift_JIS form");
+    }
     if (!IsUsableAddress(entry.mailaddr)) {
-      return Refuse(row, entry.mailaddr.empty() ? "no mail address"
-                                                : "no usable mail address: '" + shown + "'");
+      return entry.mailaddr.empty()
+                 ? refuse(ImportNote::NoAddress, "no mail address")
+                 : refuse(ImportNote::UnusableAddress, "no usable mail address: '" + shown + "'");
+    }
+    for (int field = 0; field < AddressEntry::kFieldCount; ++field) {
+      if (unmappable[field] > 0) note.fields.push_back(field);
     }
     const std::string names = NamesOf(unmappable);
     if (!names.empty() && !options_.importAll) {
-      return Refuse(row, "characters with no Shift_JIS form in " + names +
-                             " (--import-all takes them as 〓)");
+      return refuse(ImportNote::Unmappable, "characters with no Shift_JIS form in " + names +
+                                                " (--import-all takes them as 〓)");
     }
     const std::string folded = FoldAddress(entry.mailaddr);
     if (inBook_.count(folded) != 0) {
-      return Refuse(row, "'" + shown + "' is already in the address book");
+      return refuse(ImportNote::InBook, "'" + shown + "' is already in the address book");
     }
     if (const auto [first, isNew] = inFile_.emplace(folded, row.line); !isNew) {
-      return Refuse(row, "'" + shown + "' is already on line " + std::to_string(first->second));
+      note.earlierLine = first->second;
+      return refuse(ImportNote::RepeatedInFile,
+                    "'" + shown + "' is already on line " + std::to_string(first->second));
     }
     if (!names.empty()) {
-      result_.replaced.push_back(
-          {row.line, "characters with no Shift_JIS form in " + names + " written as 〓"});
+      note.kind = ImportNote::Replaced;
+      note.reason = "characters with no Shift_JIS form in " + names + " written as 〓";
+      result_.replaced.push_back(std::move(note));
     }
     result_.entries.push_back(std::move(entry));
   }
 
  private:
-  void Refuse(const CsvRow& row, std::string reason) {
-    result_.refused.push_back({row.line, std::move(reason)});
-  }
-
   const ImportOptions& options_;
   ImportResult& result_;
   std::unordered_set<std::string> inBook_;
@@ -209,6 +220,16 @@ std::string EncodingName(TextEncoding encoding) {
   return "Shift_JIS";
 }
 
+std::string DescribeCsvEncoding(const std::string& csvBytes, TextEncoding encoding) {
+  const bool ascii = std::all_of(csvBytes.begin(), csvBytes.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? "ASCII" : EncodingName(encoding);
+}
+
+std::string ReadImportFile(const std::string& path) {
+  return Zentool().ZenReadFile(path, 1 << 16);
+}
+
 ImportResult ImportAddresses(const std::string& csvBytes, const std::string& addressBook,
                              const ImportOptions& options) {
   ImportResult result;
@@ -230,6 +251,15 @@ ImportResult ImportAddresses(const std::string& csvBytes, const std::string& add
   }
   for (const std::string& header : rows[0].fields) {
     result.headers.push_back(utf8 ? header : SjisToUtf8(header));
+  }
+  constexpr std::size_t kSamples = 3;
+  result.samples.resize(result.headers.size());
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    const CsvRecord& fields = rows[i].fields;
+    for (std::size_t col = 0; col < fields.size() && col < result.samples.size(); ++col) {
+      if (fields[col].empty() || result.samples[col].size() >= kSamples) continue;
+      result.samples[col].push_back(utf8 ? fields[col] : SjisToUtf8(fields[col]));
+    }
   }
   std::vector<ColumnTarget> targets;
   result.error = MapColumns(result.headers, options.maps, targets);

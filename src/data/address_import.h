@@ -33,16 +33,32 @@ struct ImportOptions {
 };
 
 struct ImportNote {
+  enum Kind {
+    AddressUnmappable,  // the mail address has characters Shift_JIS cannot hold
+    NoAddress,
+    UnusableAddress,  // see IsUsableAddress
+    Unmappable,       // other fields have such characters (importAll off)
+    InBook,           // the address is in the address book already
+    RepeatedInFile,   // an earlier row has the address (`earlierLine`)
+    Replaced,         // taken, with 〓 for those characters (importAll)
+  };
   int line = 0;        // line of the CSV file where the row starts
   std::string reason;  // UTF-8
+  Kind kind = NoAddress;
+  std::string address;      // UTF-8, the row's mail address as read
+  std::vector<int> fields;  // Unmappable, Replaced: the fields concerned
+  int earlierLine = 0;
 };
 
 struct ImportResult {
   std::string error;  // UTF-8; not empty when nothing could be read
   TextEncoding encoding = TextEncoding::ShiftJis;
   char separator = ',';
-  std::vector<std::string> headers;   // UTF-8, one per column
-  std::vector<int> columnField;       // per column: field index or -1
+  std::vector<std::string> headers;  // UTF-8, one per column
+  std::vector<int> columnField;      // per column: field index or -1
+  // Per column, the first few values that are not empty (UTF-8), so that a
+  // person can see what a column holds.
+  std::vector<std::vector<std::string>> samples;
   std::vector<AddressEntry> entries;  // to append, in file order
   std::vector<ImportNote> refused;    // rows left out
   std::vector<ImportNote> replaced;   // rows taken with 〓 (importAll)
@@ -69,5 +85,13 @@ std::string ExportAddresses(const std::string& addressBook, ExportEncoding encod
 
 // "UTF-8 with BOM", "UTF-8" or "Shift_JIS".
 std::string EncodingName(TextEncoding encoding);
+
+// How to name a CSV file's encoding to a person: "ASCII" when every byte
+// is below 0x80 (it reads the same either way), else EncodingName.
+std::string DescribeCsvEncoding(const std::string& csvBytes, TextEncoding encoding);
+
+// The bytes of a CSV file to import; empty when it is missing, empty or
+// cannot be read whole.
+std::string ReadImportFile(const std::string& path);
 
 }  // namespace velkaro

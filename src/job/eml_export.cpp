@@ -1,6 +1,8 @@
 #include "job/eml_export.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "core/atomic_file.h"
 #include "core/zentool.h"
@@ -39,6 +41,9 @@ std::string ComposedMessage(const SendJob& job, int index, CharsetChoice* choice
 
 EmlExport ExportEml(const SendJob& job, const std::string& folder) {
   EmlExport result;
+  // A folder the user typed into the dialog may not exist yet.
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
   const int count = Zentool().ZenCountLines(job.recipientLines);
   for (int i = 0; i < count; ++i) {
     const std::string address = job.MailContentOf(i).recipientAddress;

@@ -25,7 +25,7 @@ struct EmlExport {
   std::string error;
 };
 
-// Writes one .eml per recipient line into `folder` (which must exist),
+// Writes one .eml per recipient line into `folder` (made when missing),
 // each atomically; stops at the first file that cannot be written or
 // composed.
 EmlExport ExportEml(const SendJob& job, const std::string& folder);

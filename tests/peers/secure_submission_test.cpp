@@ -76,7 +76,7 @@ TEST_P(SecureSubmissionTest, SendsOverTlsAsTheAuthenticatedUser) {
   SCOPED_TRACE(r.Dump());
   ExpectWellFormed(r, from, until);
   EXPECT_EQ(r.Get("subject"), "【暗号化】ご案内");
-  EXPECT_EQ(Normalized(r.Get("body")), "鈴木様\n.\nガギ 本文です。");
+  EXPECT_EQ(Normalized(r.Get("body")), "鈴木様\n.\nｶﾞｷﾞ 本文です。");
   EXPECT_EQ(r.Get("to.address"), "suzuki@example.jp");
   const auto envelope = Envelope(messages[0]);
   EXPECT_EQ(First(envelope, "tls"), "1");

@@ -21,7 +21,8 @@ struct SinkMail {
 const SinkMail kSinkMails[] = {
     {"one@example.jp", "ご案内", "本文です。\r\n", "本文です。", false},
     {"two@example.jp", "ドット行", "前\r\n.\r\n.x\r\n後\r\n", "前\n.\n.x\n後", false},
-    {"three@example.jp", "添付あり", "ｶﾞｷﾞ\r\n", "ガギ", true},
+    // Half-width katakana: a UTF-8 text part beside the attachments.
+    {"three@example.jp", "添付あり", "ｶﾞｷﾞ\r\n", "ｶﾞｷﾞ", true},
 };
 
 TEST_F(PeerTest, StrictSmtpSinkAcceptsTheWholeRun) {

@@ -182,7 +182,7 @@ class SoakRun : public PeerTest, public SendJobView {
   static std::string BodyText() {
     std::string body = "((name))様へのご案内\r\n((name))様\r\n\r\n管理番号: ID-((data1))\r\n";
     for (int i = 0; i < 12; ++i) {
-      body += "いつもお世話になっております。ご案内の資料をお送りします。ｶﾀｶﾅもあります。\r\n";
+      body += "いつもお世話になっております。ご案内の資料をお送りします。カタカナもあります。\r\n";
     }
     return Utf8ToSjis(body + "宛先: ((mailaddr))\r\n");
   }

@@ -243,7 +243,9 @@ std::set<std::string> NamesIn(const std::string& folder) {
 
 TEST_F(PreviewTest, EmlButtonWritesEveryMailIntoTheChosenFolder) {
   TempDir dir;
-  platform.QueueFileDialogAnswer({dir.path()});
+  // A folder typed into the dialog that does not exist yet is made.
+  const std::string folder = dir.File("new");
+  platform.QueueFileDialogAnswer({folder});
   PreviewDialog dialog(nullptr, job, settings);
   ASSERT_TRUE(dialog.EmlButton()->isEnabled());
   dialog.EmlButton()->click();
@@ -253,21 +255,20 @@ TEST_F(PreviewTest, EmlButtonWritesEveryMailIntoTheChosenFolder) {
   // Every recipient line is a mail, the one without an address too.
   const std::set<std::string> expected = {"0001_yamada@example.jp.eml", "0002_.eml",
                                           "0003_sato@example.jp.eml"};
-  EXPECT_EQ(NamesIn(dir.path()), expected);
+  EXPECT_EQ(NamesIn(folder), expected);
   for (const std::string& name : expected) {
-    EXPECT_EQ(ReadBytes(dir.File(name)).rfind("From: ", 0), 0u) << name;
+    EXPECT_EQ(ReadBytes(folder + "/" + name).rfind("From: ", 0), 0u) << name;
   }
-  EXPECT_NE(ReadBytes(dir.File("0003_sato@example.jp.eml")).find("sato@example.jp"),
+  EXPECT_NE(ReadBytes(folder + "/0003_sato@example.jp.eml").find("sato@example.jp"),
             std::string::npos);
   ASSERT_EQ(platform.MessageBoxes().size(), 1u);
-  EXPECT_EQ(SjisToUtf8(platform.MessageBoxes()[0].text),
-            "3通のメールを保存しました: " + dir.path());
+  EXPECT_EQ(SjisToUtf8(platform.MessageBoxes()[0].text), "3通のメールを保存しました: " + folder);
   EXPECT_EQ(platform.MessageBoxes()[0].icon, MsgIcon::Information);
 
   // The next time the folder dialog starts in the folder chosen last.
   dialog.EmlButton()->click();
   ASSERT_EQ(platform.FileDialogs().size(), 2u);
-  EXPECT_EQ(platform.FileDialogs()[1].startFolder, dir.path());
+  EXPECT_EQ(platform.FileDialogs()[1].startFolder, folder);
 }
 
 TEST_F(PreviewTest, CancellingTheFolderDialogWritesNothing) {
@@ -292,7 +293,12 @@ TEST_F(PreviewTest, EmlFolderThatCannotBeWrittenIsReported) {
     std::function<std::string(const TempDir&)> folder;
     std::string failedFile, written;
   } cases[] = {
-      {"missing folder", [](const TempDir& d) { return d.File("missing"); },
+      // A missing folder is made; one under a plain file cannot be.
+      {"folder under a file",
+       [](const TempDir& d) {
+         WriteBytes(d.File("file"), "x");
+         return d.File("file/sub");
+       },
        "0001_yamada@example.jp.eml", ""},
       {"a file, not a folder",
        [](const TempDir& d) {

@@ -9,10 +9,14 @@
 #include <QTableView>
 #include <algorithm>
 
+#include "core/atomic_file.h"
 #include "core/encoding.h"
+#include "core/zentool.h"
+#include "data/address_import.h"
 #include "platform/platform.h"
 #include "platform/qt/qt_platform.h"
 #include "ui/dialogs/address_list.h"
+#include "ui/dialogs/csv_import_dialog.h"
 
 namespace velkaro::ui::dialogs {
 namespace {
@@ -50,6 +54,12 @@ constexpr FieldPlace kFieldPlaces[] = {
 };
 constexpr int kDataRows[] = {24, 42, 60, 78};
 constexpr const char16_t* kDataLabels[] = {u"１", u"２", u"３", u"４"};
+
+const char* const kCsvFilter = "CSVファイル(*.csv)|*.csv|全て(*.*)|*.*||";
+
+void Tell(const std::string& utf8) {
+  CurrentPlatform().MessageBox(Utf8ToSjis(utf8), MsgButtons::Ok, MsgIcon::Exclamation);
+}
 
 }  // namespace
 
@@ -98,7 +108,7 @@ void AddressSelectDialog::resizeEvent(QResizeEvent* event) {
 
 AddressEditDialog::AddressEditDialog(QWidget* parent, const std::string& addressBook)
     : QDialog(parent), model_(new AddressTableModel(this)) {
-  SetUpFrame(this, QStringLiteral("アドレス帳の編集画面"), 290, 218);
+  SetUpFrame(this, QStringLiteral("アドレス帳の編集画面"), 290, 234);
   const DialogUnits u = Units();
 
   const auto makeField = [&](int field, const QRect& rect) {
@@ -121,17 +131,22 @@ AddressEditDialog::AddressEditDialog(QWidget* parent, const std::string& address
   struct Place {
     Button which;
     const char16_t* caption;
-    int x, width;
+    int x, y, width;
   };
   constexpr Place kButtonPlaces[] = {
-      {ClearButton, u"↑クリア", 8, 28},     {EditButton, u"↑編集", 40, 28},
-      {UpdateButton, u"↓更新", 72, 28},     {AddButton, u"↓+追加", 104, 28},
-      {DeleteButton, u"↓削除", 148, 28},    {CancelButton, u"ｷｬﾝｾﾙ", 184, 42},
-      {SaveButton, u"保存・終了", 232, 50},
+      {ClearButton, u"↑クリア", 8, 108, 28},
+      {EditButton, u"↑編集", 40, 108, 28},
+      {UpdateButton, u"↓更新", 72, 108, 28},
+      {AddButton, u"↓+追加", 104, 108, 28},
+      {DeleteButton, u"↓削除", 148, 108, 28},
+      {CancelButton, u"ｷｬﾝｾﾙ", 184, 108, 42},
+      {SaveButton, u"保存・終了", 232, 108, 50},
+      {ImportButton, u"CSVから読み込み…", 8, 126, 72},
+      {ExportButton, u"CSVに書き出し…", 84, 126, 72},
   };
   for (const Place& p : kButtonPlaces) {
     QPushButton* button =
-        MakeButton(this, QString::fromUtf16(p.caption), u.Rect(p.x, 108, p.width, 14));
+        MakeButton(this, QString::fromUtf16(p.caption), u.Rect(p.x, p.y, p.width, 14));
     // Enter in an edit box must never save and close the dialog: no button
     // takes Enter unless it has the focus itself.
     button->setAutoDefault(false);
@@ -146,7 +161,7 @@ AddressEditDialog::AddressEditDialog(QWidget* parent, const std::string& address
   SortByReading(entries);
   model_->SetEntries(std::move(entries));
   list_ = MakeReportList(this, model_, false);
-  list_->setGeometry(u.Rect(8, 130, 276, 84));
+  list_->setGeometry(u.Rect(8, 146, 276, 84));
   SetColumnWidths(list_);
 
   connect(buttons_[ClearButton], &QPushButton::clicked, this, [this] { ClearFields(); });
@@ -156,6 +171,8 @@ AddressEditDialog::AddressEditDialog(QWidget* parent, const std::string& address
   connect(buttons_[DeleteButton], &QPushButton::clicked, this, [this] { DeleteMarkedRow(); });
   connect(buttons_[SaveButton], &QPushButton::clicked, this, [this] { SaveAndEnd(); });
   connect(buttons_[CancelButton], &QPushButton::clicked, this, &QDialog::reject);
+  connect(buttons_[ImportButton], &QPushButton::clicked, this, [this] { ImportCsv(); });
+  connect(buttons_[ExportButton], &QPushButton::clicked, this, [this] { ExportCsv(); });
   connect(list_, &QTableView::doubleClicked, this, [this] { EditMarkedRow(); });
   FinishFrame(this, parent, list_, grow_);
 }
@@ -238,9 +255,68 @@ void AddressEditDialog::DeleteMarkedRow() {
 }
 
 void AddressEditDialog::SaveAndEnd() {
-  result_ = AddressBookHeaderLine();
-  for (const AddressEntry& entry : model_->Entries()) result_ += FormatEntryLine(entry);
+  result_ = AddressBookOfEntries(model_->Entries());
   accept();
+}
+
+void AddressEditDialog::ImportCsv() {
+  FileDialogRequest request;
+  request.kind = FileDialogRequest::Open;
+  request.defaultExtension = "csv";
+  request.filter = Sjis(kCsvFilter);
+  const std::vector<std::string> chosen = CurrentPlatform().FileDialog(request);
+  if (chosen.empty()) return;
+  const std::string& path = chosen.front();
+  const std::string bytes = ReadImportFile(path);
+  if (bytes.empty()) {
+    Tell("CSVファイルが見つからないか、空です。\r\n" + path);
+    return;
+  }
+  // Addresses already on screen are not taken twice, also rows added or
+  // changed since the dialog opened.
+  const std::string book = AddressBookOfEntries(model_->Entries());
+  ImportResult first = ImportAddresses(bytes, book, {});
+  if (first.headers.empty()) {
+    Tell("CSVファイルとして読み込めません。\r\n" + path + "\r\n" + first.error);
+    return;
+  }
+  CsvImportDialog mapping(this, Zentool().ZenSplitPath(PathPart::NameExtension, path), bytes, book,
+                          std::move(first));
+  if (mapping.exec() != QDialog::Accepted || mapping.Current().entries.empty()) return;
+  const int firstNew = model_->rowCount();
+  model_->AppendEntries(mapping.Current().entries);
+  list_->scrollTo(model_->index(firstNew, 0));
+}
+
+void AddressEditDialog::ExportCsv() {
+  const MsgAnswer which =
+      CurrentPlatform().MessageBox(Sjis("CSVファイルの文字コードを選んでください。\r\n\r\n"
+                                        "はい: UTF-8 (BOM付き) - Excel、Googleコンタクトなど\r\n"
+                                        "いいえ: Shift_JIS - 古い表計算ソフトなど"),
+                                   MsgButtons::YesNoCancel, MsgIcon::Question);
+  if (which == MsgAnswer::Cancel) return;
+  const bool sjis = which == MsgAnswer::No;
+  FileDialogRequest request;
+  request.kind = FileDialogRequest::Save;
+  request.defaultExtension = "csv";
+  request.initialName = "address.csv";
+  request.filter = Sjis(kCsvFilter);
+  request.overwritePrompt = true;
+  const std::vector<std::string> chosen = CurrentPlatform().FileDialog(request);
+  if (chosen.empty()) return;
+  const std::string& path = chosen.front();
+  int rows = 0;
+  const std::string csv =
+      ExportAddresses(AddressBookOfEntries(model_->Entries()),
+                      sjis ? ExportEncoding::ShiftJis : ExportEncoding::Utf8Bom, &rows);
+  if (AtomicWriteFile(path, csv) != 0) {
+    Tell("CSVファイルを書き出せませんでした。\r\n" + path);
+    return;
+  }
+  CurrentPlatform().MessageBox(
+      Utf8ToSjis(std::to_string(rows) + " 件を " + (sjis ? "Shift_JIS" : "UTF-8 (BOM付き)") +
+                 " で書き出しました。\r\n" + path),
+      MsgButtons::Ok, MsgIcon::Information);
 }
 
 }  // namespace velkaro::ui::dialogs

@@ -1,6 +1,8 @@
 // The address book selection "アドレス帳" and editing "アドレス帳の編集画面"
 // dialogs. Both list the entries sorted by reading when they open and
-// follow the window's size with their list.
+// follow the window's size with their list. The editing dialog also reads
+// entries from CSV files and writes its rows to one; both work on the rows
+// on screen, which are saved only through "保存・終了".
 #pragma once
 
 #include <QDialog>
@@ -59,6 +61,8 @@ class AddressEditDialog : public QDialog {
     DeleteButton,
     CancelButton,
     SaveButton,
+    ImportButton,  // 「CSVから読み込み…」
+    ExportButton,  // 「CSVに書き出し…」
     kButtons
   };
 
@@ -84,6 +88,11 @@ class AddressEditDialog : public QDialog {
   void AddAtTop();
   void DeleteMarkedRow();
   void SaveAndEnd();
+  // A CSV file chosen through the platform, its columns matched in
+  // CsvImportDialog; OK there appends the entries below the last row.
+  void ImportCsv();
+  // The rows on screen to a CSV file, UTF-8 with BOM or Shift_JIS.
+  void ExportCsv();
   // The row the user marked last, or -1.
   int MarkedRow() const;
   // The edit boxes as an entry; nothing (after the framework's message)

@@ -44,6 +44,12 @@ std::vector<AddressEntry> EntriesOfAddressBook(const std::string& text) {
   return entries;
 }
 
+std::string AddressBookOfEntries(const std::vector<AddressEntry>& entries) {
+  std::string text = AddressBookHeaderLine();
+  for (const AddressEntry& entry : entries) text += FormatEntryLine(entry);
+  return text;
+}
+
 AddressTableModel::AddressTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void AddressTableModel::SetEntries(std::vector<AddressEntry> entries) {
@@ -55,6 +61,15 @@ void AddressTableModel::SetEntries(std::vector<AddressEntry> entries) {
 void AddressTableModel::InsertEntry(int row, AddressEntry entry) {
   beginInsertRows(QModelIndex(), row, row);
   entries_.insert(entries_.begin() + row, std::move(entry));
+  endInsertRows();
+}
+
+void AddressTableModel::AppendEntries(std::vector<AddressEntry> entries) {
+  if (entries.empty()) return;
+  const int first = static_cast<int>(entries_.size());
+  beginInsertRows(QModelIndex(), first, first + static_cast<int>(entries.size()) - 1);
+  entries_.insert(entries_.end(), std::make_move_iterator(entries.begin()),
+                  std::make_move_iterator(entries.end()));
   endInsertRows();
 }
 

@@ -19,6 +19,10 @@ namespace velkaro::ui::dialogs {
 // other line one entry, read in one pass).
 std::vector<AddressEntry> EntriesOfAddressBook(const std::string& text);
 
+// An address book text of the entries: the header line, then one line per
+// entry in the given order.
+std::string AddressBookOfEntries(const std::vector<AddressEntry>& entries);
+
 class AddressTableModel : public QAbstractTableModel {
  public:
   explicit AddressTableModel(QObject* parent = nullptr);
@@ -27,6 +31,8 @@ class AddressTableModel : public QAbstractTableModel {
   const std::vector<AddressEntry>& Entries() const { return entries_; }
   const AddressEntry& Entry(int row) const { return entries_.at(static_cast<std::size_t>(row)); }
   void InsertEntry(int row, AddressEntry entry);
+  // After the last row, in the given order.
+  void AppendEntries(std::vector<AddressEntry> entries);
   void ReplaceEntry(int row, AddressEntry entry);
   void RemoveEntry(int row);
 

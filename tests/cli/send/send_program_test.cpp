@@ -112,12 +112,12 @@ TEST_F(SendProgramTest, SendsOnePersonalisedMailPerRecipientAfterPopBeforeSmtp) 
   };
   const Expected expected[] = {
       {"山田 太郎様へのご案内", "山田 太郎", "yamada@example.jp",
-       "山田 太郎様（会員）\nテスト送信です。宛先: yamada@example.jp"},
+       "山田 太郎様（会員）\nﾃｽﾄ送信です。宛先: yamada@example.jp"},
       {"伊藤 花子様へのご案内", "伊藤 花子", "ito@example.jp",
-       "伊藤 花子様（非会員）\nテスト送信です。宛先: ito@example.jp"},
+       "伊藤 花子様（非会員）\nﾃｽﾄ送信です。宛先: ito@example.jp"},
       // The blank before "<" in --to separates; it is no part of the name.
       {"Kim 金様へのご案内", "Kim 金", "kim@example.org",
-       "Kim 金様（）\nテスト送信です。宛先: kim@example.org"},
+       "Kim 金様（）\nﾃｽﾄ送信です。宛先: kim@example.org"},
   };
   const std::vector<std::string> messages = ReceivedMessages();
   ASSERT_EQ(messages.size(), 3u);
@@ -131,7 +131,8 @@ TEST_F(SendProgramTest, SendsOnePersonalisedMailPerRecipientAfterPopBeforeSmtp) 
     EXPECT_EQ(report.Get("from.name"), "差出人 山田");
     EXPECT_EQ(report.Get("from.address"), "sender@example.com");
     EXPECT_EQ(Normalized(report.Get("body")), expected[i].body);
-    EXPECT_EQ(report.Get("body_charset"), "iso-2022-jp");
+    // The half-width katakana of the text make every mail UTF-8.
+    EXPECT_EQ(report.Get("body_charset"), "utf-8");
     ASSERT_EQ(report.Count("attachments"), 1);
     EXPECT_EQ(report.Get("attachments.0.filename"), "地図.png");
     EXPECT_EQ(report.Get("attachments.0.sha256"), Sha256(TinyPng()));
@@ -193,7 +194,7 @@ TEST_F(SendProgramTest, SendsWhatASetupFileDescribes) {
     EXPECT_EQ(report.Get("attachments.0.filename"), "地図.png");
   }
   EXPECT_EQ(Normalized(Check(messages[1]).Get("body")),
-            "鈴木 一郎様（特別会員）\nテスト送信です。宛先: suzuki@example.jp");
+            "鈴木 一郎様（特別会員）\nﾃｽﾄ送信です。宛先: suzuki@example.jp");
 
   const ProgramRun missing = RunSend({dir.File("missing.vlk2")}, home);
   EXPECT_EQ(missing.status, 2) << Describe(missing);
@@ -231,6 +232,7 @@ TEST_F(SendProgramTest, ADryRunSendsNothingAndShowsEachMail) {
                        "From: 差出人 山田 <sender@example.com>\n"
                        "To: 伊藤 花子 <ito@example.jp>\n"
                        "Subject: 伊藤 花子様へのご案内\n"
+                       "Charset: UTF-8 (because of ﾃ, ｽ, ﾄ)\n"
                        "Attachments: 地図.png\n"
                        "\n"
                        "伊藤 花子様（非会員）\n"
