@@ -21,6 +21,7 @@ namespace {
 
 using velkaro::testing::ReadBytes;
 using velkaro::testing::ScriptedServer;
+using velkaro::testing::WithoutDateAndId;
 using velkaro::testing::WriteBytes;
 
 std::string S(const char* utf8) {
@@ -153,21 +154,6 @@ std::vector<std::string> ReceivedMails(const std::string& session) {
     at = end;
   }
   return mails;
-}
-
-// The lines of a message without its Date and Message-Id, which only a
-// real send fixes.
-std::string WithoutDateAndId(const std::string& message) {
-  std::string out;
-  std::size_t start = 0;
-  while (start < message.size()) {
-    std::size_t end = message.find("\r\n", start);
-    end = end == std::string::npos ? message.size() : end + 2;
-    const std::string line = message.substr(start, end - start);
-    if (line.rfind("Date: ", 0) != 0 && line.rfind("Message-Id: ", 0) != 0) out += line;
-    start = end;
-  }
-  return out;
 }
 
 // --eml writes what the run sends, byte for byte apart from Date and

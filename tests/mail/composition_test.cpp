@@ -20,6 +20,7 @@ namespace velkaro {
 namespace {
 
 using testing::Base64Decode;
+using testing::CrLfLines;
 using testing::PlatformTest;
 using testing::ScriptedServer;
 using testing::TempDir;
@@ -50,21 +51,6 @@ bool WholeIso2022Jp(const std::string& jis) {
     }
   }
   return !inRun;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
 }
 
 // The encoded words of a folded field: the payload of each "=?…?=".
@@ -185,7 +171,7 @@ TEST_F(CompositionTest, HeaderBlockWithEmptyNamesAndSubject) {
   mail.recipientName.clear();
   mail.subject.clear();
   ASSERT_EQ(mail.SmtpHeaderSend(0), 0);
-  const std::vector<std::string> lines = Lines(server.Received());
+  const std::vector<std::string> lines = CrLfLines(server.Received());
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[0], "From: <sales@example.jp>");
   EXPECT_EQ(lines[1], "To: <yamada@example.com>");
@@ -357,7 +343,7 @@ std::string FieldOf(const std::string& received, const std::string& name) {
 // starting with a space, every word within 75 characters and a complete
 // ISO-2022-JP text, and the words together the whole text.
 void ExpectFolded(const std::string& field, const std::string& sjisText) {
-  const std::vector<std::string> lines = Lines(field);
+  const std::vector<std::string> lines = CrLfLines(field);
   ASSERT_GT(lines.size(), 1u) << field;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     EXPECT_LE(lines[i].size(), 76u) << lines[i];
@@ -402,7 +388,7 @@ TEST_F(CompositionTest, SubjectStaysOneWordWhileTheLineFitsAndIsFoldedBeyond) {
     ASSERT_EQ(mail.SmtpHeaderSend(0), 0);
 
     const std::string field = FieldOf(fresh.Received(), "Subject: ");
-    for (const std::string& line : Lines(fresh.Received())) EXPECT_LE(line.size(), 998u);
+    for (const std::string& line : CrLfLines(fresh.Received())) EXPECT_LE(line.size(), 998u);
     if (c.folded) {
       ExpectFolded(field, c.text);
       EXPECT_EQ(field.rfind("Subject: =?ISO-2022-JP?B?", 0), 0u);
@@ -458,7 +444,7 @@ TEST_F(CompositionTest, LongRecipientNameIsFoldedWithTheAddressAfterTheLastWord)
   mail.recipientName = Repeat(Sjis("山田"), 400);
   ASSERT_EQ(mail.SmtpHeaderSend(0), 0);
   const std::string field = FieldOf(server.Received(), "To: ");
-  const std::vector<std::string> lines = Lines(field);
+  const std::vector<std::string> lines = CrLfLines(field);
   ASSERT_GT(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("To: =?ISO-2022-JP?B?", 0), 0u);
   const std::string& last = lines.back();
@@ -478,7 +464,7 @@ TEST_F(CompositionTest, AddressTooLongForAnyLineIsNotSent) {
 TEST_F(CompositionTest, EncodedFieldFoldsQuotedParameters) {
   const std::string name = Repeat(Sjis("資料"), 300) + ".pdf";
   const std::string field = mime::EncodedField(" name=\"", name, "\"");
-  const std::vector<std::string> lines = Lines(field);
+  const std::vector<std::string> lines = CrLfLines(field);
   ASSERT_GT(lines.size(), 1u);
   EXPECT_EQ(field.substr(field.size() - 5), "?=\"\r\n");
   EXPECT_EQ(lines[0].rfind(" name=\"=?ISO-2022-JP?B?", 0), 0u);
@@ -729,7 +715,7 @@ TEST_F(CompositionTest, AttachmentContentTypeFollowsTheLowerCasedExtension) {
     const std::string path = dir.File(row.file);
     WriteBytes(path, row.bytes);
     const std::string header = mail.AttachHeaderMake(path);
-    EXPECT_EQ(Lines(header).at(0), std::string("Content-Type: ") + row.type) << row.file;
+    EXPECT_EQ(CrLfLines(header).at(0), std::string("Content-Type: ") + row.type) << row.file;
   }
 }
 
@@ -809,7 +795,7 @@ TEST_F(CompositionTest, Rfc2231FileNameIsPercentEncodedAndContinuedWithinTheLine
       EXPECT_EQ(lines, row.lines);
       continue;
     }
-    const std::vector<std::string> split = Lines(lines);
+    const std::vector<std::string> split = CrLfLines(lines);
     ASSERT_GT(split.size(), 1u) << lines;
     for (std::size_t i = 0; i < split.size(); ++i) {
       const std::string head = " filename*" + std::to_string(i) + "*=" + (i == 0 ? "UTF-8''" : "");

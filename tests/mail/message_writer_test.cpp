@@ -21,6 +21,7 @@ namespace velkaro {
 namespace {
 
 using testing::Base64Decode;
+using testing::CrLfLines;
 using testing::PlatformTest;
 using testing::TempDir;
 using testing::WriteBytes;
@@ -142,21 +143,6 @@ std::string DecodeUtf8Words(const std::string& field) {
   return text;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "text not ended by CR LF";
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
-}
-
 struct WordCase {
   const char* name;
   const char* text;  // UTF-8
@@ -183,7 +169,7 @@ TEST_P(Utf8WordsTest, SubjectAndNamesDecodeToTheTextInShortWords) {
                                     [code](const HeaderLine& f) { return f.code == code; });
     ASSERT_NE(field, fields.end());
     EXPECT_EQ(DecodeUtf8Words(field->text), text) << field->text;
-    for (const std::string& line : Lines(field->text)) {
+    for (const std::string& line : CrLfLines(field->text)) {
       EXPECT_LE(line.size(), mime::kPreferredLineLength) << line;
     }
   }
@@ -196,7 +182,8 @@ TEST_F(MessageTest, Utf8BodyIsBase64Of76CharacterLinesWithKanaAsTyped) {
   const std::string body = "ｶﾞｷﾞ ｶﾀｶﾅ①②㈱髙\r\n.\r\n" + std::string(300, 'x') + "\r\n";
   const MessageWriter writer(ContentOf("件名", body, "鈴木"), mime::Charset::Utf8);
   const std::string wire = writer.BodyText();
-  const std::vector<std::string> lines = Lines(wire);
+  ASSERT_TRUE(wire.ends_with("\r\n"));
+  const std::vector<std::string> lines = CrLfLines(wire);
   ASSERT_GT(lines.size(), 1u);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (i + 1 < lines.size()) {

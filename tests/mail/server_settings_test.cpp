@@ -1,7 +1,7 @@
 // The fixed text fields of the server block.
-#include <gtest/gtest.h>
-
 #include "mail/server_settings.h"
+
+#include <gtest/gtest.h>
 
 namespace velkaro {
 namespace {

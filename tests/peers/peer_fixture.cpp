@@ -293,6 +293,26 @@ MailReport PeerTest::CheckWithMailparser(const std::string& messagePath) const {
   return MailReport::Parse(output);
 }
 
+MailReport PeerTest::SendOneAndRead(const ServerSettings& settings, const MailRecord& record,
+                                    CharsetSetting charset) {
+  MailConnection& m = NewConnection(settings);
+  m.charsetSetting = charset;
+  EXPECT_EQ(m.SmtpOpen(), 0) << m.GetFailureReason();
+  const std::time_t from = platform.Now();
+  EXPECT_EQ(m.SendOneMail(record), 0) << m.GetTranscript();
+  const std::time_t until = platform.Now();
+  EXPECT_EQ(m.SmtpQuit(), 0);
+  const auto messages = ReceivedMessages();
+  if (messages.size() != 1u) {
+    ADD_FAILURE() << messages.size() << " mails stored, not one";
+    return MailReport::Parse("");
+  }
+  MailReport report = CheckWithBoth(messages[0]);
+  SCOPED_TRACE(report.Dump());
+  ExpectWellFormed(report, from, until);
+  return report;
+}
+
 MailReport PeerTest::CheckWithBoth(const std::string& messagePath) const {
   MailReport python = Check(messagePath);
   ExpectSameReading(python, CheckWithMailparser(messagePath));

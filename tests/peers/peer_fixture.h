@@ -117,6 +117,12 @@ class PeerTest : public PlatformTest {
   // Node.js's mailparser (decode_mailparser.js), under the same keys for
   // what both read. Fails the test when it cannot run.
   MailReport CheckWithMailparser(const std::string& messagePath) const;
+  // Starts the receiver, sends `record` as the only mail of a connection
+  // with `settings` in `charset` and quits; returns the stored mail as both
+  // readers see it (CheckWithBoth), checked by ExpectWellFormed. Fails the
+  // test, with an empty report, when no mail arrived.
+  MailReport SendOneAndRead(const ServerSettings& settings, const MailRecord& record,
+                            CharsetSetting charset = CharsetSetting::Auto);
   // Reads the message with both and fails the test for every decoded text
   // they tell apart (see ExpectSameReading); returns check_mail.py's report.
   MailReport CheckWithBoth(const std::string& messagePath) const;

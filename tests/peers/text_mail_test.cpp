@@ -62,21 +62,11 @@ class TextMailTest : public PeerTest, public ::testing::WithParamInterface<TextC
 TEST_P(TextMailTest, ArrivesDecodedAsTyped) {
   const TextCase& c = GetParam();
   ASSERT_NO_FATAL_FAILURE(StartReceiver());
-  MailConnection& m = NewConnection(Settings(receiver.port()));
-  m.charsetSetting = c.setting;
-  ASSERT_EQ(m.SmtpOpen(), 0);
-  const std::time_t from = platform.Now();
-  EXPECT_EQ(m.SendOneMail(Record(c.subject, c.body, c.recipientName, "suzuki@example.jp")), 0)
-      << m.GetTranscript();
-  const std::time_t until = platform.Now();
-  EXPECT_EQ(m.SmtpQuit(), 0);
-
-  const auto messages = ReceivedMessages();
-  ASSERT_EQ(messages.size(), 1u);
   // A second mail reader must decode the same texts.
-  const MailReport r = CheckWithBoth(messages[0]);
+  const MailReport r =
+      SendOneAndRead(Settings(receiver.port()),
+                     Record(c.subject, c.body, c.recipientName, "suzuki@example.jp"), c.setting);
   SCOPED_TRACE(r.Dump());
-  ExpectWellFormed(r, from, until);
   EXPECT_EQ(r.Get("content_type"), "text/plain");
   EXPECT_EQ(r.Get("body_charset"), c.wantCharset);
   EXPECT_EQ(r.Get("subject"), c.wantSubject);
@@ -90,7 +80,7 @@ TEST_P(TextMailTest, ArrivesDecodedAsTyped) {
   EXPECT_EQ(r.Get("to.name"), c.wantRecipientName);
   EXPECT_EQ(r.Get("to.address"), "suzuki@example.jp");
 
-  const auto envelope = Envelope(messages[0]);
+  const auto envelope = Envelope(ReceivedMessages().at(0));
   EXPECT_EQ(First(envelope, "mail_from"), "sender@example.com");
   EXPECT_EQ(envelope.count("rcpt_to"), 1u);
   EXPECT_EQ(First(envelope, "rcpt_to"), "suzuki@example.jp");
@@ -189,21 +179,10 @@ TEST_P(LongHeaderTest, IsFoldedAndDecodesWhole) {
   const std::string subject = c.longSubject ? longText : "短い件名";
   const std::string name = c.longRecipientName ? longText : "受取人 鈴木";
   ASSERT_NO_FATAL_FAILURE(StartReceiver());
-  MailConnection& m = NewConnection(Settings(receiver.port()));
-  m.charsetSetting = c.setting;
-  ASSERT_EQ(m.SmtpOpen(), 0);
-  const std::time_t from = platform.Now();
-  EXPECT_EQ(m.SendOneMail(Record(subject, "本文\r\n", name, "suzuki@example.jp")), 0)
-      << m.GetTranscript();
-  const std::time_t until = platform.Now();
-  EXPECT_EQ(m.SmtpQuit(), 0);
-
-  const auto messages = ReceivedMessages();
-  ASSERT_EQ(messages.size(), 1u) << "the receiver refused the mail (line too long?)";
   // Both readers join the folded encoded words into the same text.
-  const MailReport r = CheckWithBoth(messages[0]);
+  const MailReport r = SendOneAndRead(
+      Settings(receiver.port()), Record(subject, "本文\r\n", name, "suzuki@example.jp"), c.setting);
   SCOPED_TRACE(r.Dump());
-  ExpectWellFormed(r, from, until);
   EXPECT_EQ(r.Get("raw.header_lines_over_998"), "0");
   EXPECT_LE(std::stoi(r.Get("raw.max_header_line")), 998);
   const auto shown = [&c](const std::string& text) {

@@ -104,6 +104,29 @@ std::string Hex(const std::string& bytes) {
   return out.str();
 }
 
+std::vector<std::string> CrLfLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+std::string WithoutDateAndId(const std::string& message) {
+  std::string out;
+  for (const std::string& line : CrLfLines(message)) {
+    if (line.rfind("Date: ", 0) != 0 && line.rfind("Message-Id: ", 0) != 0) out += line + "\r\n";
+  }
+  return out;
+}
+
 std::string Base64Decode(const std::string& text) {
   static const std::string alphabet =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

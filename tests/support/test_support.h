@@ -70,6 +70,14 @@ bool HaveProgram(const std::string& name);
 // Bytes as space-separated hex, for readable failure messages.
 std::string Hex(const std::string& bytes);
 
+// The lines of a text without their CR LF; bytes after the last CR LF are
+// a last line of their own.
+std::vector<std::string> CrLfLines(const std::string& text);
+
+// A message's lines without its Date and Message-Id, which only a real send
+// fixes: what a dry run's .eml and the stored mail must share.
+std::string WithoutDateAndId(const std::string& message);
+
 // The bytes of a Base64 text (line ends skipped); fails the test on a
 // character outside the alphabet.
 std::string Base64Decode(const std::string& text);
