@@ -1,29 +1,35 @@
-// The mail one recipient line gets, composed the same way for the run, the
-// dry run, the preview and the .eml export.
+// The mail one recipient line gets, composed the same way for the run (from
+// its copy of the inputs), the dry run, the preview and the .eml export.
 #include "core/zentool.h"
 #include "job/personalise.h"
 #include "job/send_job.h"
 
 namespace velkaro {
 
-MailContent SendJob::MailContentOf(int index) const {
+MailContent SendJob::ComposeContent(const SettingsRecord& record, const std::string& bodyText,
+                                    bool titleIn, const std::string& recipientLine,
+                                    const std::string& attachmentPaths) {
   Zentool z;
-  const SettingsRecord& record = settings_.record;
-  const std::string line = z.ZenGetLineCrLf(recipientLines, index);
   const PersonalisedMail personal =
-      PersonaliseMail(PlaceholderWordsOf(record), bodyText, line, titleIn);
+      PersonaliseMail(PlaceholderWordsOf(record), bodyText, recipientLine, titleIn);
   MailContent content;
   content.subject = personal.subject;
   content.body = personal.body;
   content.senderName = FieldText(record.server.senderName);
   content.senderAddress = FieldText(record.server.senderAddress);
-  content.recipientName = z.ZenGetTabItem(line, 2);
-  content.recipientAddress = z.ZenGetTabItem(line, 3);
-  for (std::size_t i = 0; i < attachments.size(); ++i) {
-    content.attachmentList += AttachmentPath(i) + "\r\n";
-  }
+  content.recipientName = z.ZenGetTabItem(recipientLine, 2);
+  content.recipientAddress = z.ZenGetTabItem(recipientLine, 3);
+  content.attachmentList = attachmentPaths;
   content.boundary = MailConnection::kBoundary;
   return content;
+}
+
+MailContent SendJob::MailContentOf(int index) const {
+  std::string attachmentPaths;
+  for (std::size_t i = 0; i < attachments.size(); ++i)
+    attachmentPaths += AttachmentPath(i) + "\r\n";
+  return ComposeContent(settings_.record, bodyText, titleIn,
+                        Zentool().ZenGetLineCrLf(recipientLines, index), attachmentPaths);
 }
 
 }  // namespace velkaro

@@ -11,7 +11,20 @@
 
 namespace velkaro {
 
+// Everything a run sends, copied when it starts: the form stays editable
+// during a run, and its edits (a recipient removed, the body changed, an
+// attachment added) apply to the next run instead of changing, skipping or
+// repeating recipients of this one.
+struct RunInputs {
+  std::string bodyText;
+  std::string bodyFilePath;
+  std::string recipientLines;
+  bool titleIn = false;
+  SettingsRecord record;
+};
+
 struct SendJob::RunState {
+  RunInputs inputs;
   std::time_t start = 0;
   std::string runLog;
   std::string errorText;
@@ -27,6 +40,7 @@ int SendJob::RunSendJob() {
   unwrittenLog.clear();
   failureReason.clear();
   RunState run;
+  run.inputs = {bodyText, bodyFilePath, recipientLines, titleIn, settings_.record};
   run.start = CurrentPlatform().Now();
   run.connection = std::make_unique<MailConnection>(this);
   run.connection->SetSpeed(settings_.record.speed);
@@ -34,7 +48,7 @@ int SendJob::RunSendJob() {
   run.runLog = Sjis("■") + Zentool().FormatDateTime(run.start, 15) + "\r\n";
   SetSendButton(Sjis("送信処理中"), false);
 
-  const int count = Zentool().ZenCountLines(recipientLines);
+  const int count = Zentool().ZenCountLines(run.inputs.recipientLines);
   if (CheckJob(run) != 0) return FinishRun(run, 1, count);
 
   MailConnection& mail = *run.connection;
@@ -44,8 +58,8 @@ int SendJob::RunSendJob() {
   } else {
     mail.SetProgressSound(progressSound);
   }
-  mail.SetServerSettings(ServerBlock(settings_.record));
-  mail.SetSecuritySettings(SecurityForRun(settings_.ini, ServerBlock(settings_.record)));
+  mail.SetServerSettings(ServerBlock(run.inputs.record));
+  mail.SetSecuritySettings(SecurityForRun(settings_.ini, ServerBlock(run.inputs.record)));
   mail.charsetSetting = CharsetSettingOf(settings_.ini);
   SetStatus(Sjis("SMTP(") + mail.GetServerText(4) + Sjis(")オープン処理中です"));
   if (mail.SmtpOpen() != 0) return FinishRun(run, 10, count);
@@ -74,8 +88,11 @@ int SendJob::CheckJob(RunState& run) {
 int SendJob::SendToRecipients(RunState& run, int count) {
   Zentool z;
   MailConnection& mail = *run.connection;
+  const RunInputs& in = run.inputs;
   for (int i = 0; i < count; ++i) {
-    const MailContent content = MailContentOf(i);
+    const MailContent content =
+        ComposeContent(in.record, in.bodyText, in.titleIn, z.ZenGetLineCrLf(in.recipientLines, i),
+                       run.attachmentPaths);
     const std::string& name = content.recipientName;
     const std::string& address = content.recipientAddress;
     SetStatus(" " + std::to_string(i + 1) + Sjis("通目: ") + name + "<" + address + ">");
@@ -85,9 +102,9 @@ int SendJob::SendToRecipients(RunState& run, int count) {
     // The copy is only a record: a mail goes out even when its copy cannot
     // be written (full disk, read-only folder), and the log says so.
     const std::string archive =
-        BuildArchiveName(settings_.GetProgramFolder(), bodyFilePath, run.start, i);
+        BuildArchiveName(settings_.GetProgramFolder(), in.bodyFilePath, run.start, i);
     const bool saved =
-        SaveSentText(settings_.GetProgramFolder(), bodyFilePath, run.start, i, mailBody) == 0;
+        SaveSentText(settings_.GetProgramFolder(), in.bodyFilePath, run.start, i, mailBody) == 0;
     if (!saved) unsavedCopies.push_back(archive);
     mail.SetSpeed(settings_.record.speed);
     const std::string& attachmentList = content.attachmentList;

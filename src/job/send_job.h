@@ -64,6 +64,12 @@ class SendJob : public TimerTarget {
   // What recipient line `index` gets: the texts personalised as the run
   // sends them, the sender of the settings, the attachments.
   MailContent MailContentOf(int index) const;
+  // The same for one entry line (with its CR LF) of a body, settings and
+  // attachment paths (each followed by CR LF) given apart: what a run
+  // composes from the copy it took when it started.
+  static MailContent ComposeContent(const SettingsRecord& record, const std::string& bodyText,
+                                    bool titleIn, const std::string& recipientLine,
+                                    const std::string& attachmentPaths);
   // Shows the recipient rows again. Every line of `recipientLines` is a
   // row, also one with an empty name or address, so that the list shows
   // exactly what will be sent and row i is line i.
