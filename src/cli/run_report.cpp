@@ -1,6 +1,7 @@
 #include "cli/run_report.h"
 
 #include "core/encoding.h"
+#include "job/run_results.h"
 
 namespace velkaro::cli {
 namespace {
@@ -36,17 +37,20 @@ std::string Plural(int n, const char* one, const char* many) {
 
 std::string ResultExplanation(int result, int mailNumber, int total) {
   switch (result) {
-    case 0: return "all " + Plural(total, "mail was", "mails were") + " accepted";
-    case 1: return "nothing was sent: the send checks failed";
-    case 10: return "nothing was sent: the SMTP connection could not be opened";
-    case 20: return "every mail was accepted, but the server did not accept QUIT";
-    case 90: return "the run failed and the server did not accept QUIT either";
+    case run_result::kSent: return "all " + Plural(total, "mail was", "mails were") + " accepted";
+    case run_result::kChecksFailed: return "nothing was sent: the send checks failed";
+    case run_result::kOpenFailed:
+      return "nothing was sent: the SMTP connection could not be opened";
+    case run_result::kQuitFailed:
+      return "every mail was accepted, but the server did not accept QUIT";
+    case run_result::kQuitAfterFailure:
+      return "the run failed and the server did not accept QUIT either";
     default: break;
   }
-  if (result > 100) {
+  if (result > run_result::kMailFailed) {
     std::string text = "mail " + std::to_string(mailNumber) + " of " + std::to_string(total) +
-                       " failed: " + StepText(result - 100);
-    const int step = result - 100;
+                       " failed: " + StepText(result - run_result::kMailFailed);
+    const int step = result - run_result::kMailFailed;
     // From the header on, a failed mail's connection is dropped before the
     // end of data, so the server throws away what it got.
     if ((step >= 7 && step <= 10) || (step >= 20 && step <= 22)) {

@@ -41,6 +41,7 @@ int SendJob::RunSendJob() {
   failureReason.clear();
   RunState run;
   run.inputs = {bodyText, bodyFilePath, recipientLines, titleIn, settings_.record};
+  StartResults(run.inputs.recipientLines);
   run.start = CurrentPlatform().Now();
   run.connection = std::make_unique<MailConnection>(this);
   run.connection->SetSpeed(settings_.record.speed);
@@ -49,7 +50,7 @@ int SendJob::RunSendJob() {
   SetSendButton(Sjis("送信処理中"), false);
 
   const int count = Zentool().ZenCountLines(run.inputs.recipientLines);
-  if (CheckJob(run) != 0) return FinishRun(run, 1, count);
+  if (CheckJob(run) != 0) return FinishRun(run, run_result::kChecksFailed, count);
 
   MailConnection& mail = *run.connection;
   const std::string progressSound = ChooseSoundFile(4);
@@ -62,7 +63,7 @@ int SendJob::RunSendJob() {
   mail.SetSecuritySettings(SecurityForRun(settings_.ini, ServerBlock(run.inputs.record)));
   mail.charsetSetting = CharsetSettingOf(settings_.ini);
   SetStatus(Sjis("SMTP(") + mail.GetServerText(4) + Sjis(")オープン処理中です"));
-  if (mail.SmtpOpen() != 0) return FinishRun(run, 10, count);
+  if (mail.SmtpOpen() != 0) return FinishRun(run, run_result::kOpenFailed, count);
 
   mail.ResetProgress();
   CurrentPlatform().StartTimer(this, kProgressTimerId, kProgressPeriodMs);
@@ -116,16 +117,17 @@ int SendJob::SendToRecipients(RunState& run, int count) {
 
     const int code =
         mail.SendOneMail({subject, mailBody, attachmentList, name, address, i == 0 ? 1 : 0});
+    RecordResult(results[static_cast<std::size_t>(i)], mail, code);
     sendDetails += mail.GetTranscript();
     if (code != 0) {
       if (!mail.GetFailureReason().empty()) sendDetails += "  " + mail.GetFailureReason() + "\r\n";
-      return code + 100;
+      return run_result::kMailFailed + code;
     }
     PlayEventSound(3);
     mail.ResetProgress();
   }
   if (autoQuit) z.Wait(300);
-  return mail.SmtpQuit() != 0 ? 20 : 0;
+  return mail.SmtpQuit() != 0 ? run_result::kQuitFailed : run_result::kSent;
 }
 
 // A failed run whose SMTP connection is still open ends it with QUIT; 90
@@ -137,12 +139,12 @@ int SendJob::FinishRun(RunState& run, int result, int count) {
   MailConnection& mail = *run.connection;
   std::string message;
   if (mail.smtpOpen == 1 && mail.SmtpQuit() != 0) {
-    result = 90;
+    result = run_result::kQuitAfterFailure;
   }
-  if (result == 0) {
+  if (result == run_result::kSent) {
     PlayEventSound(1);
     message = " " + std::to_string(count) + Sjis("通のメール送信を完了しました。");
-  } else if (result == 1) {
+  } else if (result == run_result::kChecksFailed) {
     message = Sjis("メール送信キャンセル RetCode=") + "1";
   } else {
     PlayEventSound(2);
@@ -156,6 +158,14 @@ int SendJob::FinishRun(RunState& run, int result, int count) {
     message += Sjis(" 送信文の控え") + std::to_string(unsavedCopies.size()) +
                Sjis("通を保存できませんでした。");
   }
+  resultCsvPath.clear();
+  if (!results.empty()) {
+    if (WriteResultCsv(settings_.GetProgramFolder(), run.start, results) == 0) {
+      resultCsvPath = BuildResultCsvName(settings_.GetProgramFolder(), run.start);
+    } else {
+      message += Sjis(" 結果一覧を書き込めませんでした。");
+    }
+  }
   SetStatus(message);
   run.runLog += "  ... " + message + "\r\n\r\n";
   if (WriteSendLog(settings_.GetProgramFolder(), run.start, run.runLog) != 0) {
@@ -166,7 +176,7 @@ int SendJob::FinishRun(RunState& run, int result, int count) {
 
   if (!autoQuit) {
     SetSendButton(Sjis("送信"), true);
-  } else if (result == 0) {
+  } else if (result == run_result::kSent) {
     SetSendButton(Sjis("終了処理中"), false);
     SetStatus(Sjis("プログラムを終了します(自動終了)。しばらくお待ちください。"));
     z.Wait(200);
@@ -176,6 +186,41 @@ int SendJob::FinishRun(RunState& run, int result, int count) {
   CurrentPlatform().StopTimer(this, kProgressTimerId);
   CurrentPlatform().StopTimer(this, MailConnection::kReplyTimerId);
   return result;
+}
+
+void SendJob::StartResults(const std::string& lines) {
+  Zentool z;
+  results.clear();
+  const int count = z.ZenCountLines(lines);
+  for (int i = 0; i < count; ++i) {
+    const std::string line = z.ZenGetLineCrLf(lines, i);
+    RecipientResult r;
+    r.name = z.ZenGetTabItem(line, 2);
+    r.address = z.ZenGetTabItem(line, 3);
+    results.push_back(std::move(r));
+  }
+}
+
+// A mail whose end of data went out whole but got no reply may have been
+// delivered: it is in doubt, never counted as refused (sending it again
+// could give the recipient a second copy) nor as sent.
+void SendJob::RecordResult(RecipientResult& result, const MailConnection& mail, int code) {
+  constexpr int kPopStep = 5;
+  constexpr int kEnvelopeStep = 6;
+  constexpr int kEndOfDataStep = 11;
+  constexpr int kNoReply = 3;
+  // Only these steps end on a server's reply; the others fail before a
+  // command or while data goes out, and the last reply is another step's.
+  if (code == 0 || code == kPopStep || code == kEnvelopeStep || code == kEndOfDataStep) {
+    result.reply = MailConnection::ReplyLine(mail.lastReply);
+  }
+  if (code == 0) {
+    result.outcome = MailOutcome::Sent;
+    return;
+  }
+  result.code = run_result::kMailFailed + code;
+  result.outcome = code == kEndOfDataStep && mail.endOfDataCode == kNoReply ? MailOutcome::InDoubt
+                                                                            : MailOutcome::Refused;
 }
 
 std::string SendJob::ChooseSoundFile(int event) const {

@@ -12,6 +12,7 @@
 
 #include "core/text_file.h"
 #include "data/settings_file.h"
+#include "job/run_results.h"
 #include "mail/mail_connection.h"
 #include "platform/platform.h"
 
@@ -126,6 +127,10 @@ class SendJob : public TimerTarget {
   // Why the last run failed in words (Shift_JIS): the server's refusal or
   // what went wrong with TLS or the login; empty when nothing was said.
   std::string failureReason;
+  // Every recipient of the last run with its outcome, in list order, and
+  // the CSV file it was written to (empty when it could not be written).
+  std::vector<RecipientResult> results;
+  std::string resultCsvPath;
   std::string sendButtonCaption;  // Shift_JIS
   bool sendButtonEnabled = true;
   std::string windowTitle;  // Shift_JIS
@@ -138,6 +143,9 @@ class SendJob : public TimerTarget {
   int CheckJob(RunState& run);
   int SendToRecipients(RunState& run, int count);
   int FinishRun(RunState& run, int result, int count);
+  // Every recipient of `lines` not sent yet; then one mail's outcome.
+  void StartResults(const std::string& lines);
+  static void RecordResult(RecipientResult& result, const MailConnection& mail, int code);
   std::string ChooseSoundFile(int event) const;
   void PlayEventSound(int event) const;
   void SetStatus(const std::string& sjisText);

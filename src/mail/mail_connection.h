@@ -194,6 +194,10 @@ class MailConnection {
   // kReplyCapacity - 1 bytes).
   std::string lastReply;
   std::string failureReason;
+  // What the last end of data got: -1 not sent (SendOneMail clears it),
+  // 0 accepted, 1 sent in part, 2 refused, 3 sent whole without a reply:
+  // then the server may have taken the mail, and nobody can tell.
+  std::int32_t endOfDataCode = -1;
   // Set by the stop request at any time; ends a TLS handshake in progress.
   std::int32_t stopRequested = 0;
   // Set by a handler to give up the connection's dialogue for good: every

@@ -94,6 +94,7 @@ int MailConnection::SendOneMail(MailRecord record) {
   transcript += Sjis("  本文サイズ: ") + std::to_string(record.body.size()) + " Bytes\r\n";
 
   failureReason.clear();
+  endOfDataCode = -1;
   if (smtpOpen == 0) return 1;
   if (popOpen == 1) return 2;
   if (record.subject.empty() || record.body.empty() || record.recipientName.empty() ||

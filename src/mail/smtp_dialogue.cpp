@@ -59,6 +59,7 @@ int MailConnection::SmtpEndData() {
   if (!smtpSocket) return 1;
   const StepCodes codes{1, 3, 2};
   const int code = Command(*smtpSocket, "\r\n.\r\n", "250", codes, ReplyKind::Smtp);
+  endOfDataCode = code;
   if (OutOfStep(code, codes)) SmtpAbandon();
   return code;
 }

@@ -172,6 +172,8 @@ std::string XcbSendRun::SendLogs() const {
   std::string text;
   std::error_code ignored;
   for (const auto& entry : std::filesystem::directory_iterator(home.File("Log"), ignored)) {
+    // The monthly logs, not the runs' result lists beside them.
+    if (entry.path().filename().string().rfind("log", 0) != 0) continue;
     text += SjisToUtf8(ReadBytes(entry.path()));
   }
   return text;

@@ -1,0 +1,62 @@
+#include "job/run_results.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "core/atomic_file.h"
+#include "core/encoding.h"
+#include "core/zentool.h"
+#include "data/csv.h"
+
+namespace velkaro {
+
+const char* OutcomeName(MailOutcome outcome) {
+  switch (outcome) {
+    case MailOutcome::Sent: return "sent";
+    case MailOutcome::Refused: return "refused";
+    case MailOutcome::InDoubt: return "in-doubt";
+    case MailOutcome::NotSent: break;
+  }
+  return "not-sent";
+}
+
+std::string FormatResultCsv(const std::vector<RecipientResult>& results) {
+  std::string csv =
+      "\xEF\xBB\xBF" + FormatCsvRecord({"no", "name", "address", "outcome", "code", "reply"});
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const RecipientResult& r = results[i];
+    csv += FormatCsvRecord({std::to_string(i + 1), SjisToUtf8(r.name), SjisToUtf8(r.address),
+                            OutcomeName(r.outcome), r.code == 0 ? "" : std::to_string(r.code),
+                            r.reply});
+  }
+  return csv;
+}
+
+std::string BuildResultCsvName(const std::string& programFolder, std::time_t start) {
+  Zentool z;
+  const std::string stamp = z.FormatDateTime(start, 13) + "-" + z.FormatDateTime(start, 23);
+  return z.ZenJoinPath(programFolder, "Log/result-" + stamp + ".csv");
+}
+
+int WriteResultCsv(const std::string& programFolder, std::time_t start,
+                   const std::vector<RecipientResult>& results) {
+  const std::string path = BuildResultCsvName(programFolder, start);
+  std::string folder;
+  Zentool().ZenGetFolder(path, folder);
+  struct stat st {};
+  if (!(::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) &&
+      ::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+    return 4;
+  }
+  return AtomicWriteFile(path, FormatResultCsv(results));
+}
+
+std::string ResultSummary(const std::vector<RecipientResult>& results) {
+  int counts[4] = {0, 0, 0, 0};
+  for (const RecipientResult& r : results) ++counts[static_cast<int>(r.outcome)];
+  return std::to_string(counts[0]) + " sent, " + std::to_string(counts[1]) + " refused, " +
+         std::to_string(counts[2]) + " in doubt, " + std::to_string(counts[3]) + " not sent";
+}
+
+}  // namespace velkaro

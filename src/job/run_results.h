@@ -1,0 +1,57 @@
+// The outcome of a run for each of its recipients, and the result codes a
+// run ends with: one table for the run, its log, the command line's report
+// and the result list.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace velkaro {
+
+// Result codes of a send run. A mail that failed ends the run with
+// kMailFailed + the transport's code of the failed step (101 … 122).
+namespace run_result {
+inline constexpr int kSent = 0;               // every mail was accepted
+inline constexpr int kChecksFailed = 1;       // the checks refused the run; nothing sent
+inline constexpr int kOpenFailed = 10;        // the SMTP connection could not be opened
+inline constexpr int kQuitFailed = 20;        // every mail accepted, QUIT was not
+inline constexpr int kQuitAfterFailure = 90;  // a failed run whose QUIT failed too
+inline constexpr int kMailFailed = 100;       // + the failed step of one mail
+}  // namespace run_result
+
+enum class MailOutcome {
+  Sent,     // the server accepted the end of data
+  Refused,  // the mail failed at a step; the server did not take it
+  InDoubt,  // the end of data went out but no reply came: it may have arrived
+  NotSent,  // the run ended before this mail
+};
+
+// "sent", "refused", "in-doubt", "not-sent".
+const char* OutcomeName(MailOutcome outcome);
+
+struct RecipientResult {
+  std::string name;  // Shift_JIS, as in the recipient line
+  std::string address;
+  MailOutcome outcome = MailOutcome::NotSent;
+  int code = 0;       // the run's code for a failed mail (101 …); 0 otherwise
+  std::string reply;  // the server's last reply line, printable ASCII
+};
+
+// The result list as CSV, UTF-8 with BOM (what spreadsheet programs open
+// as UTF-8), CR LF: a header row "no,name,address,outcome,code,reply" and
+// one row per recipient in list order; `code` is empty for a sent mail.
+std::string FormatResultCsv(const std::vector<RecipientResult>& results);
+
+// "Log/result-YYYYMMDD-hhmmss.csv" of the run started at `start`.
+std::string BuildResultCsvName(const std::string& programFolder, std::time_t start);
+
+// Writes the list atomically; 0 written, else the failure (4 the folder
+// could not be made; -1 an input/output error; 1 any other).
+int WriteResultCsv(const std::string& programFolder, std::time_t start,
+                   const std::vector<RecipientResult>& results);
+
+// "3 sent, 1 refused, 0 in doubt, 2 not sent".
+std::string ResultSummary(const std::vector<RecipientResult>& results);
+
+}  // namespace velkaro
