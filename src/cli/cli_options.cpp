@@ -19,6 +19,7 @@ constexpr std::array kOptions = {
     KnownOption{"--set", Takes::Value},
     KnownOption{"--title-in", Takes::Nothing},
     KnownOption{"--dry-run", Takes::Nothing},
+    KnownOption{"--check", Takes::Nothing},
     KnownOption{"--eml", Takes::Value},
     KnownOption{"--show-settings", Takes::Nothing},
     KnownOption{"--store-password", Takes::Nothing},
@@ -89,7 +90,7 @@ std::string CheckAddressTransfer(const CliOptions& o) {
     return "give --import-addresses or --export-addresses, not both";
   }
   if (o.exportAddresses && o.dryRun) return "--dry-run goes with --import-addresses";
-  if (o.textFile || !o.to.empty() || !o.attach.empty() || !o.programWords.empty() ||
+  if (o.textFile || !o.to.empty() || !o.attach.empty() || !o.programWords.empty() || o.check ||
       o.showSettings || o.storePassword || o.checkServer || !o.sets.empty() || o.titleIn) {
     return "--import-addresses and --export-addresses cannot be combined with a send or a "
            "settings option";
@@ -183,6 +184,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       o.titleIn = true;
     } else if (name == "--dry-run") {
       o.dryRun = true;
+    } else if (name == "--check") {
+      o.check = true;
     } else if (name == "--eml") {
       if (value.empty() || o.emlFolder) {
         result.error = o.emlFolder ? "--eml can be given only once" : "--eml needs a folder";
@@ -204,6 +207,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   }
   result.error = CheckAddressTransfer(o);
   if (!result.error.empty()) return result;
+  if (o.check && o.dryRun) {
+    result.error = "give --check or --dry-run, not both";
+    return result;
+  }
   if (o.emlFolder && (!o.dryRun || o.WantsAddressTransfer())) {
     result.error = "--eml goes with the --dry-run of a send";
     return result;
@@ -240,6 +247,15 @@ The first line of the body text is the subject. Placeholders such as
       --eml FOLDER     with --dry-run: also write each mail as
                          FOLDER/NNNN_<address>.eml, exactly as the receiver
                          will store it (Date and Message-Id aside)
+  --check              send nothing: look at every recipient first and list
+                         each problem found, one per line on standard
+                         output ("line N: ..."): addresses that cannot be
+                         sent or are there twice, registered names not in
+                         the address book, misspelt placeholders,
+                         characters a forced ISO-2022-JP cannot carry,
+                         attachments missing or empty, empty subjects;
+                         exit status 0 when nothing was found, else 1;
+                         no connection, no log, no copies
   --show-settings      print every settings field as FIELD=VALUE, those of
                          Velkaro.cfg, then those of Velkaro.ini
   --set FIELD=VALUE    change a settings field and save its settings file;
@@ -292,7 +308,7 @@ Progress and messages go to standard error.
 Exit status:
   0      every mail was accepted (or nothing was to be sent)
   1      the send checks failed (no recipient, no body, an attachment
-           missing); nothing was sent
+           missing); nothing was sent; with --check: something was found
   2      wrong options or unusable input (body file, recipient,
            attachment, settings value)
   3      a settings file or the address book (or the export) could not

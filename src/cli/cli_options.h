@@ -27,6 +27,7 @@ struct CliOptions {
   std::vector<std::pair<std::string, std::string>> sets;
   bool titleIn = false;
   bool dryRun = false;
+  bool check = false;                    // --check: look at the run, send nothing
   std::optional<std::string> emlFolder;  // --eml, with --dry-run
   bool showSettings = false;
   bool storePassword = false;  // --store-password
@@ -45,8 +46,8 @@ struct CliOptions {
 
   // Whether anything asks for a send (or a dry run of one).
   bool WantsRun() const {
-    return (dryRun && !WantsAddressTransfer()) || textFile || !to.empty() || !attach.empty() ||
-           !programWords.empty();
+    return ((dryRun || check) && !WantsAddressTransfer()) || textFile || !to.empty() ||
+           !attach.empty() || !programWords.empty();
   }
   // Whether the address book is to be imported or exported.
   bool WantsAddressTransfer() const { return importAddresses || exportAddresses; }

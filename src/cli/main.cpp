@@ -26,6 +26,7 @@
 #include "data/settings_file.h"
 #include "job/default_sounds.h"
 #include "job/eml_export.h"
+#include "job/send_check.h"
 #include "job/send_job.h"
 #include "job/send_log.h"
 #include "job/send_setup.h"
@@ -249,6 +250,23 @@ int DryRun(const SendJob& job, Settings& settings, const std::optional<std::stri
   return 0;
 }
 
+// --check: every finding on standard output, the count on standard error.
+// Nothing is connected to and nothing is written.
+int CheckRun(const SendJob& job, const std::string& addressBook) {
+  const std::vector<CheckFinding> findings = CheckBeforeSending(job, addressBook);
+  Write(stdout, FormatFindingsUtf8(findings));
+  const std::string recipients =
+      std::to_string(Zentool().ZenCountLines(job.recipientLines)) + " recipient(s)";
+  if (findings.empty()) {
+    Write(stderr, std::string(kProgramName) + ": check: nothing found for " + recipients +
+                      "; nothing was sent\n");
+    return 0;
+  }
+  Write(stderr, std::string(kProgramName) + ": check: " + std::to_string(findings.size()) +
+                    " problem(s) found for " + recipients + "; nothing was sent\n");
+  return 1;
+}
+
 int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
   ProgressDisplay display([](const std::string& bytes) { Write(stderr, bytes); },
                           StderrIsTerminal(), TerminalColumns());
@@ -307,6 +325,13 @@ int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
                     std::to_string(result) + ")\n");
   if (!job.failureReason.empty()) {
     Write(stderr, std::string(kProgramName) + ": " + ForTerminal(job.failureReason) + "\n");
+  }
+  if (!job.results.empty()) {
+    Write(stderr,
+          std::string(kProgramName) + ": results: " + ResultSummary(job.results) +
+              (job.resultCsvPath.empty() ? std::string(" (the result list could not be written)")
+                                         : "; list in " + job.resultCsvPath) +
+              "\n");
   }
   const std::string& folder = settings.GetProgramFolder();
   // The exit status stays the servers' answer; what could not be recorded
@@ -382,6 +407,7 @@ int Run(const CliOptions& options) {
   if (const int status = PrepareJob(job, options, addressBook, addressBookPath); status != 0) {
     return status;
   }
+  if (options.check) return CheckRun(job, addressBook);
   return options.dryRun ? DryRun(job, settings, options.emlFolder)
                         : SendRun(job, settings, platform);
 }

@@ -19,6 +19,7 @@
 #include "core/encoding.h"
 #include "core/zentool.h"
 #include "data/address_book.h"
+#include "job/send_check.h"
 #include "job/send_setup.h"
 #include "platform/qt/fonts.h"
 #include "platform/qt/qt_platform.h"
@@ -359,6 +360,7 @@ bool CVelkaroView::OnCommand(int id) {
     case kCmdRemoveAttachment:
     case kCmdRemoveAllAttachments:
     case kCmdPreview:
+    case kCmdCheckBeforeSending:
     case kCmdSettings:
     case kCmdServer:
     case kCmdEditAddressBook:
@@ -380,6 +382,7 @@ bool CVelkaroView::OnCommand(int id) {
     case kCmdRemoveAttachment: RemoveClickedAttachment(); break;
     case kCmdRemoveAllAttachments: RemoveAllAttachments(); break;
     case kCmdPreview: Preview(); break;
+    case kCmdCheckBeforeSending: CheckBeforeSendingCommand(); break;
     case kCmdSettings: SettingsSheet(); break;
     case kCmdServer: ServerDialog(); break;
     case kCmdEditAddressBook: EditAddressBook(); break;
@@ -508,6 +511,23 @@ void CVelkaroView::RemoveAllAttachments() {
 
 void CVelkaroView::Preview() {
   RunPreviewDialog(window(), job_, doc_.settings);
+}
+
+// A message box with thousands of lines helps nobody: the first findings
+// are shown, the rest counted (velkaro-send --check lists them all).
+constexpr std::size_t kShownFindings = 40;
+
+void CVelkaroView::CheckBeforeSendingCommand() {
+  const std::vector<CheckFinding> findings = CheckBeforeSending(job_, doc_.addressBook);
+  if (findings.empty()) {
+    CurrentPlatform().MessageBox(Sjis("問題は見つかりませんでした。"), MsgButtons::Ok,
+                                 MsgIcon::Information);
+    return;
+  }
+  CurrentPlatform().MessageBox(Sjis("送信前チェックで ") + std::to_string(findings.size()) +
+                                   Sjis(" 件の問題が見つかりました。\r\n\r\n") +
+                                   FormatFindings(findings, kShownFindings),
+                               MsgButtons::Ok, MsgIcon::Exclamation);
 }
 
 void CVelkaroView::SettingsSheet() {

@@ -45,6 +45,7 @@ enum Command : int {
   kCmdRemoveAttachment = 32784,
   kCmdRemoveAllAttachments = 32776,
   kCmdPreview = 32782,
+  kCmdCheckBeforeSending = 32793,
   kCmdSettings = 32771,
   kCmdServer = 32772,
   kCmdEditAddressBook = 32773,
@@ -137,6 +138,7 @@ class CVelkaroView : public QWidget, public SendJobView {
   SaveOutcome WriteBody(const std::string& path, bool noQuestion);
   void DropFiles(QObject* target, const std::vector<std::string>& files);
   void Preview();
+  void CheckBeforeSendingCommand();
   void SettingsSheet();
   void ServerDialog();
   void EditAddressBook();

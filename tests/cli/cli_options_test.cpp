@@ -30,6 +30,7 @@ void ExpectSame(const CliOptions& got, const CliOptions& want) {
   EXPECT_EQ(got.sets, want.sets);
   EXPECT_EQ(got.titleIn, want.titleIn);
   EXPECT_EQ(got.dryRun, want.dryRun);
+  EXPECT_EQ(got.check, want.check);
   EXPECT_EQ(got.showSettings, want.showSettings);
   EXPECT_EQ(got.sound, want.sound);
   EXPECT_EQ(got.help, want.help);
@@ -59,6 +60,18 @@ const AcceptedCase kAccepted[] = {
      Want([](CliOptions& o) {
        o.to = {"x"};
        o.titleIn = o.dryRun = o.sound = o.showSettings = true;
+     })},
+    {"check_with_the_send_inputs",
+     {"--check", "--to", "x", "--text", "body.txt", "--attach", "a.pdf", "job.vlk2"},
+     Want([](CliOptions& o) {
+       o.check = true;
+       o.to = {"x"};
+       o.textFile = "body.txt";
+       o.attach = {"a.pdf"};
+       o.programWords = {"job.vlk2"};
+     })},
+    {"check_alone_still_looks_at_the_run", {"--check"}, Want([](CliOptions& o) {
+       o.check = true;
      })},
     {"set_splits_at_the_first_equals_sign",
      {"--set", "senderName=a=b", "--set=speed=7", "--set", "popPassword="},
@@ -115,6 +128,10 @@ const RefusedCase kRefused[] = {
     {"text_twice", {"--text", "a", "--text", "b"}, "only once"},
     {"empty_text", {"--text="}, "--text needs a file name"},
     {"empty_attach", {"--attach", ""}, "--attach needs a file name"},
+    {"check_with_a_dry_run", {"--check", "--to", "x", "--dry-run"}, "--check or --dry-run"},
+    {"check_with_an_import", {"--check", "--import-addresses", "a.csv"}, "cannot be combined"},
+    {"check_with_eml", {"--check", "--to", "x", "--eml", "out"}, "--eml goes with the --dry-run"},
+    {"check_takes_no_value", {"--check=yes"}, "option '--check' doesn't allow an argument"},
     {"error_before_help_wins", {"--bogus", "--help"}, "unrecognized option '--bogus'"},
 };
 
@@ -131,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(Cli, RefusedTest, ::testing::ValuesIn(kRefused),
 
 TEST(CliTexts, HelpNamesEveryOptionAndTheExitStatuses) {
   const std::string usage = UsageText();
-  for (const char* option : {"--text", "--to", "--attach", "--title-in", "--dry-run",
+  for (const char* option : {"--text", "--to", "--attach", "--title-in", "--dry-run", "--check",
                              "--show-settings", "--set", "--sound", "--help", "--version"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }

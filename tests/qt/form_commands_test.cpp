@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <filesystem>
 
+#include "data/address_book.h"
 #include "form_fixture.h"
 #include "ui/form_layout.h"
 
@@ -289,6 +290,35 @@ TEST_F(FormCommands, ASetupFileWrittenAndReadBackGivesTheSameForm) {
   EXPECT_TRUE(static_cast<QAbstractButton*>(view().Control(kAutoQuitBox))->isChecked());
   // Reading never starts a run.
   EXPECT_FALSE(platform.TimerRunning(&job(), SendJob::kAutoSendTimerId));
+}
+
+// The check before sending looks at the texts as edited, the recipients
+// and the address book the window holds, and shows what it finds in one
+// message.
+TEST_F(FormCommands, CheckBeforeSendingShowsItsFindingsInOneMessage) {
+  Start({}, [](Settings& settings) {
+    SetFieldText(settings.record.server.senderAddress, "from@example.jp");
+  });
+  doc->addressBook = AddressBookHeaderLine() + Entry("一", "一郎", "one@example.jp");
+  job().recipientLines =
+      Entry("一", "一郎", "one@example.jp") + Entry("二", "二郎", "ONE@example.jp");
+  job().RebuildRecipientList();
+  editor().setPlainText(QString::fromUtf8("((name))様\n((nmae))\n"));
+  frame->CommandAction(kCmdCheckBeforeSending)->trigger();
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(
+      Boxes().back(),
+      "送信前チェックで 3 件の問題が見つかりました。\r\n\r\n"
+      "本文 2 行目の ((nmae)) は差し込み語ではありません(そのまま送られます)。\r\n"
+      "送信先 2 件目: メールアドレス <ONE@example.jp> は 1 件目と 2 件目の両方にあります。\r\n"
+      "送信先 2 件目: 登録名「二」はアドレス帳にありません。\r\n");
+
+  job().recipientLines = Entry("一", "一郎", "one@example.jp");
+  job().RebuildRecipientList();
+  editor().setPlainText(QString::fromUtf8("((name))様\n本文\n"));
+  frame->CommandAction(kCmdCheckBeforeSending)->trigger();
+  ASSERT_EQ(Boxes().size(), 2u);
+  EXPECT_EQ(Boxes().back(), "問題は見つかりませんでした。");
 }
 
 }  // namespace

@@ -150,10 +150,14 @@ TEST_F(SendProgramTest, SendsOnePersonalisedMailPerRecipientAfterPopBeforeSmtp) 
   const auto first = dovecotLog.find("Login: user=<");
   EXPECT_EQ(dovecotLog.find("Login: user=<", first + 1), std::string::npos) << dovecotLog;
 
-  // The run left its log and one copy per mail in the program folder.
+  // The run left its log, its result list and one copy per mail in the
+  // program folder.
   const std::vector<std::string> logs = FilesIn(home + "/Log");
-  ASSERT_EQ(logs.size(), 1u);
+  ASSERT_EQ(logs.size(), 2u);
   EXPECT_TRUE(Contains(run.err, "send log: " + logs[0])) << run.err;
+  EXPECT_TRUE(
+      Contains(run.err, "results: 3 sent, 0 refused, 0 in doubt, 0 not sent; list in " + logs[1]))
+      << run.err;
   const std::string log = SjisToUtf8(ReadBytes(logs[0]));
   EXPECT_TRUE(Contains(
       log, "  タイトル: 伊藤 花子様へのご案内\r\n    送信先: 伊藤 花子<ito@example.jp>\r\n"))
@@ -215,8 +219,9 @@ TEST_F(SendProgramTest, AWrongPopPasswordEndsTheRunBeforeAnyMail) {
   EXPECT_TRUE(ReceivedMessages().empty());
   EXPECT_TRUE(DovecotLogShows("auth failed", 5000)) << DovecotLog();
   const std::vector<std::string> logs = FilesIn(home + "/Log");
-  ASSERT_EQ(logs.size(), 1u);
+  ASSERT_EQ(logs.size(), 2u);
   EXPECT_TRUE(Contains(SjisToUtf8(ReadBytes(logs[0])), "メール送信でエラー検出 RetCode=105"));
+  EXPECT_TRUE(ReadBytes(logs[1]).ends_with(",kim@example.org,not-sent,,\r\n")) << logs[1];
 }
 
 TEST_F(SendProgramTest, ADryRunSendsNothingAndShowsEachMail) {
@@ -256,7 +261,7 @@ TEST_F(SendProgramTest, AServerThatIsNotThereIsResult10) {
   EXPECT_TRUE(Contains(run.err, "the SMTP connection could not be opened (127.0.0.1 port " +
                                     std::to_string(port) + ")"))
       << run.err;
-  EXPECT_EQ(FilesIn(home + "/Log").size(), 1u);
+  EXPECT_EQ(FilesIn(home + "/Log").size(), 2u) << "the send log and the result list";
 }
 
 struct RefusedInput {
