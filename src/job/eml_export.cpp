@@ -28,8 +28,9 @@ std::string EmlFileName(int number, const std::string& address) {
   return name + ".eml";
 }
 
-std::string ComposedMessage(const SendJob& job, int index, CharsetChoice* choice) {
-  const MailContent content = job.MailContentOf(index);
+namespace {
+
+std::string MessageOf(const SendJob& job, const MailContent& content, CharsetChoice* choice) {
   const CharsetChoice chosen = ChooseCharset(CharsetSettingOf(job.settings().ini), content);
   if (choice != nullptr) *choice = chosen;
   const MessageWriter writer(content, chosen.charset);
@@ -39,6 +40,12 @@ std::string ComposedMessage(const SendJob& job, int index, CharsetChoice* choice
   return writer.Message(now, local, NewMessageId(local, content.senderAddress));
 }
 
+}  // namespace
+
+std::string ComposedMessage(const SendJob& job, int index, CharsetChoice* choice) {
+  return MessageOf(job, job.MailContentOf(index), choice);
+}
+
 EmlExport ExportEml(const SendJob& job, const std::string& folder) {
   EmlExport result;
   // A folder the user typed into the dialog may not exist yet.
@@ -46,9 +53,9 @@ EmlExport ExportEml(const SendJob& job, const std::string& folder) {
   std::filesystem::create_directories(folder, ignored);
   const int count = Zentool().ZenCountLines(job.recipientLines);
   for (int i = 0; i < count; ++i) {
-    const std::string address = job.MailContentOf(i).recipientAddress;
-    const std::string path = folder + "/" + EmlFileName(i + 1, address);
-    const std::string message = ComposedMessage(job, i);
+    const MailContent content = job.MailContentOf(i);
+    const std::string path = folder + "/" + EmlFileName(i + 1, content.recipientAddress);
+    const std::string message = MessageOf(job, content, nullptr);
     if (message.empty()) {
       result.error = "an attachment could not be read for " + path;
       return result;

@@ -7,6 +7,7 @@
 #include "core/encoding.h"
 #include "core/zentool.h"
 #include "job/send_job.h"
+#include "job/shown_value.h"
 #include "mail/mime_text.h"
 
 namespace velkaro {
@@ -15,14 +16,12 @@ namespace {
 // A message box with thousands of lines helps nobody: the first few bad
 // recipients are named, the rest counted.
 constexpr int kNamedRecipients = 10;
-// Values are shown cut to this many bytes (a 1 MB "address" must not
-// become a 1 MB message).
-constexpr std::size_t kShownBytes = 64;
 
-// A value as one line of the message: control bytes (line ends above all)
-// and lone lead bytes become "?", and a long value is cut between
-// characters and marked "…".
-std::string Shown(const std::string& sjis) {
+}  // namespace
+
+std::string ShownValue(const std::string& sjis) {
+  // Values are shown cut to this many bytes.
+  constexpr std::size_t kShownBytes = 64;
   std::string out;
   for (std::size_t i = 0; i < sjis.size();) {
     const auto b = static_cast<unsigned char>(sjis[i]);
@@ -42,14 +41,18 @@ std::string Shown(const std::string& sjis) {
   return out;
 }
 
+namespace {
+
 // The problem of the recipient address of line `number` (1-based), or
 // empty. An empty address cannot be sent to either.
 std::string RecipientProblem(int number, const std::string& name, const std::string& address) {
-  const std::string who = Sjis("送信先( ") + std::to_string(number) + Sjis("件目 ") + Shown(name);
+  const std::string who =
+      Sjis("送信先( ") + std::to_string(number) + Sjis("件目 ") + ShownValue(name);
   if (address.empty()) return who + Sjis(" )のメールアドレスがありません。\r\n");
   switch (mime::CheckAddress(address)) {
     case mime::AddressFault::Unclean:
-      return who + "<" + Shown(address) + Sjis("> )のメールアドレスに使えない文字があります。\r\n");
+      return who + "<" + ShownValue(address) +
+             Sjis("> )のメールアドレスに使えない文字があります。\r\n");
     case mime::AddressFault::TooLong:
       return who + Sjis(" )のメールアドレスが長すぎます( ") + std::to_string(address.size()) +
              Sjis(" バイト)。\r\n");
@@ -61,7 +64,7 @@ std::string RecipientProblem(int number, const std::string& name, const std::str
 std::string SenderProblem(const std::string& address) {
   switch (mime::CheckAddress(address)) {
     case mime::AddressFault::Unclean:
-      return Sjis("差出人のメールアドレス( ") + Shown(address) +
+      return Sjis("差出人のメールアドレス( ") + ShownValue(address) +
              Sjis(" )に使えない文字があります。\r\n");
     case mime::AddressFault::TooLong:
       return Sjis("差出人のメールアドレスが長すぎます( ") + std::to_string(address.size()) +

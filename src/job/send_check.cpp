@@ -11,6 +11,7 @@
 #include "core/sjis_canonical.h"
 #include "core/zentool.h"
 #include "job/personalise.h"
+#include "job/shown_value.h"
 #include "mail/mime_text.h"
 
 namespace velkaro {
@@ -23,29 +24,13 @@ constexpr char kUnregisteredUtf8[] = "(未登録者)";
 // Longest inside of a placeholder-like "((…))" that is still taken for a
 // mistyped word rather than for text in double brackets.
 constexpr std::size_t kMaxPlaceholderInside = 32;
-// Values are shown cut to this many bytes.
-constexpr std::size_t kShownBytes = 64;
 
 std::size_t CharacterLength(std::string_view text, std::size_t i) {
   return Zentool::ZenIsSjisLead(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
 }
 
-// A value as part of one message line: control bytes become "?" and a
-// long value is cut between characters and marked "…".
 std::string Shown(std::string_view sjis) {
-  std::string out;
-  for (std::size_t i = 0; i < sjis.size();) {
-    const std::size_t step = CharacterLength(sjis, i);
-    if (out.size() + step > kShownBytes) return out + Sjis("…");
-    const auto b = static_cast<unsigned char>(sjis[i]);
-    if (step == 1 && (b < 0x20 || b == 0x7F || Zentool::ZenIsSjisLead(b))) {
-      out += '?';
-    } else {
-      out.append(sjis.substr(i, step));
-    }
-    i += step;
-  }
-  return out;
+  return ShownValue(std::string(sjis));
 }
 
 std::string AsciiLower(std::string text) {
