@@ -69,6 +69,22 @@ class Zentool {
     const unsigned b = static_cast<unsigned>(byte) & 0xFFu;
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
   }
+  static constexpr bool ZenIsSjisTrail(unsigned byte) {
+    return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
+  }
+  // The JIS X 0208 code (row + 0x20) << 8 | (cell + 0x20) of a Shift_JIS
+  // lead/trail pair by the standard arithmetic, or 0 when the pair falls
+  // outside the 94 x 94 grid (leads 0xF0-0xFC and anything that is not a
+  // lead/trail pair).
+  static constexpr std::uint16_t ZenSjisPairToJis(unsigned lead, unsigned trail) {
+    if (!ZenIsSjisLead(static_cast<int>(lead)) || !ZenIsSjisTrail(trail)) return 0;
+    const unsigned a = lead < 0xA0 ? lead - 0x81 : lead - 0xC1;
+    const bool evenRow = trail >= 0x9F;
+    const unsigned high = 2 * a + (evenRow ? 0x22 : 0x21);
+    const unsigned low = evenRow ? trail - 0x7E : (trail <= 0x7E ? trail - 0x1F : trail - 0x20);
+    if (high < 0x21 || high > 0x7E || low < 0x21 || low > 0x7E) return 0;
+    return static_cast<std::uint16_t>(high << 8 | low);
+  }
   // Shift_JIS to 7-bit ISO-2022-JP. Pumps events while it works.
   std::string ZenSjisToJis(std::string text) const;
 

@@ -29,29 +29,6 @@ constexpr std::size_t kEscLength = 3;
 // uses for unmappable text.
 constexpr std::uint16_t kGeta = 0x222E;
 
-constexpr bool IsTrail(unsigned b) {
-  return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
-}
-
-// The JIS X 0208 code of a Shift_JIS lead/trail pair by the standard
-// arithmetic, or 0 when the pair falls outside the 94 x 94 grid (leads
-// 0xF0-0xFC and anything that is not a lead/trail pair).
-constexpr std::uint16_t PairToJis(unsigned lead, unsigned trail) {
-  if (!Zentool::ZenIsSjisLead(static_cast<int>(lead)) || !IsTrail(trail)) return 0;
-  const unsigned a = lead < 0xA0 ? lead - 0x81 : lead - 0xC1;
-  unsigned high;
-  unsigned low;
-  if (trail >= 0x9F) {
-    high = 2 * a + 0x22;
-    low = trail - 0x7E;
-  } else {
-    high = 2 * a + 0x21;
-    low = trail <= 0x7E ? trail - 0x1F : trail - 0x20;
-  }
-  if (high < 0x21 || high > 0x7E || low < 0x21 || low > 0x7E) return 0;
-  return static_cast<std::uint16_t>(high << 8 | low);
-}
-
 // IBM extension characters (leads 0xFA-0xFC) lie beyond row 94, so JIS has
 // no code for them as they are. Each one also exists elsewhere in CP932:
 // written through that code they reach a Windows receiver as the very same
@@ -74,7 +51,8 @@ constexpr unsigned IbmIndex(unsigned lead, unsigned trail) {
 constexpr std::array<std::uint16_t, kIbmLeads * 256> MakeIbmTable() {
   std::array<std::uint16_t, kIbmLeads * 256> table{};
   for (const IbmSubstitute& s : kIbmSubstitutes) {
-    table[IbmIndex(s.ibm >> 8, s.ibm & 0xFF)] = PairToJis(s.other >> 8, s.other & 0xFF);
+    table[IbmIndex(s.ibm >> 8, s.ibm & 0xFF)] =
+        Zentool::ZenSjisPairToJis(s.other >> 8, s.other & 0xFF);
   }
   return table;
 }
@@ -171,7 +149,7 @@ std::string Zentool::ZenSjisToJis(std::string text) const {
     std::uint16_t code;
     if (ZenIsSjisLead(static_cast<int>(b))) {
       const unsigned trail = p + 1 < end ? p[1] : 0;
-      if (!IsTrail(trail)) {
+      if (!Zentool::ZenIsSjisTrail(trail)) {
         // A lead byte without its trail byte (the text ends, or the next
         // byte is ASCII or 0xFD-0xFF). The lost character becomes 〓 and the
         // next byte is taken on its own: swallowing it could eat the CR of
@@ -179,7 +157,8 @@ std::string Zentool::ZenSjisToJis(std::string text) const {
         code = kGeta;
         p += 1;
       } else {
-        code = b >= kIbmFirstLead ? kIbmTable[IbmIndex(b, trail)] : PairToJis(b, trail);
+        code = b >= kIbmFirstLead ? kIbmTable[IbmIndex(b, trail)]
+                                  : Zentool::ZenSjisPairToJis(b, trail);
         // User-defined characters (0xF040-0xF9FC) and unassigned IBM codes
         // have no form any receiver shares with us.
         if (code == 0) code = kGeta;
