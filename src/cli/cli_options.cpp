@@ -25,6 +25,9 @@ constexpr std::array kOptions = {
     KnownOption{"--store-password", Takes::Nothing},
     KnownOption{"--check-server", Takes::Nothing},
     KnownOption{"--sound", Takes::Nothing},
+    KnownOption{"--resume", Takes::Value},
+    KnownOption{"--force", Takes::Nothing},
+    KnownOption{"--include-in-doubt", Takes::Nothing},
     KnownOption{"--import-addresses", Takes::Value},
     KnownOption{"--export-addresses", Takes::Value},
     KnownOption{"--map", Takes::Value},
@@ -200,6 +203,16 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       o.checkServer = true;
     } else if (name == "--sound") {
       o.sound = true;
+    } else if (name == "--resume") {
+      if (value.empty() || o.resume) {
+        result.error = o.resume ? "--resume can be given only once" : "--resume needs a journal";
+        return result;
+      }
+      o.resume = value;
+    } else if (name == "--force") {
+      o.force = true;
+    } else if (name == "--include-in-doubt") {
+      o.includeInDoubt = true;
     } else {
       result.error = AddressTransferOption(o, name, value);
       if (!result.error.empty()) return result;
@@ -207,6 +220,17 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   }
   result.error = CheckAddressTransfer(o);
   if (!result.error.empty()) return result;
+  if ((o.force || o.includeInDoubt) && !o.resume) {
+    result.error = std::string(o.force ? "--force" : "--include-in-doubt") + " goes with --resume";
+    return result;
+  }
+  if (o.resume && (o.textFile || !o.to.empty() || !o.attach.empty() || !o.programWords.empty() ||
+                   o.titleIn || o.check || o.dryRun || o.WantsAddressTransfer())) {
+    result.error =
+        "--resume sends what its journal names: give no body, recipients, attachments, "
+        "--title-in, --check or --dry-run with it";
+    return result;
+  }
   if (o.check && o.dryRun) {
     result.error = "give --check or --dry-run, not both";
     return result;
@@ -271,6 +295,17 @@ The first line of the body text is the subject. Placeholders such as
                          standard output; exit status 0 when every step
                          passed, else what a send run would have ended with
   --sound              play the event sounds (with aplay, when present)
+  --resume JOURNAL     send again the mails of an earlier run (its journal,
+                         Log/journal-YYYYMMDD-hhmmss.txt) that the server did
+                         not accept, with the same body, subject,
+                         attachments and substitutions; refused when the
+                         body or an attachment changed since; mails in
+                         doubt (sent, but no reply came) are left out and
+                         named on standard error
+      --force          resume even though the body or an attachment changed
+      --include-in-doubt
+                       send the mails in doubt again too (their recipients
+                         may get the mail twice)
   --import-addresses FILE
                        append the rows of a CSV file (UTF-8 or Shift_JIS;
                          comma, TAB or semicolon; first row the header) to
@@ -301,9 +336,20 @@ Fields of Velkaro.ini:
   popSecurity=none|stls|tls
   charset=iso-2022-jp|auto|utf-8    auto: UTF-8 only for a mail whose text
                                       ISO-2022-JP cannot carry
+  onRecipientFailure=stop|continue  continue: a recipient refused for good is
+                                      listed and the run goes on
+  retries=N (2)  retryWaitSeconds=S (30, doubled each time)
+                                    with continue: a mail that met a 4xx
+                                      reply or a lost connection is tried
+                                      again on a new connection
+  mailsPerMinute=N  mailsPerHour=N  mailsPerConnection=N
+                                    a provider's limits (0: none): the run
+                                      waits, or opens a new connection
 The SMTP password is never a --set field: use --store-password.
 
-Progress and messages go to standard error.
+Progress and messages go to standard error. Every run ends with a
+result list, Log/result-YYYYMMDD-hhmmss.csv, and keeps a journal for
+--resume.
 
 Exit status:
   0      every mail was accepted (or nothing was to be sent)
@@ -315,6 +361,12 @@ Exit status:
            be written, or --store-password could not keep the password
   10     the SMTP connection could not be opened
   20     the server did not accept QUIT after the last mail
+  30     with onRecipientFailure=continue: the run went through the list
+           and some recipients were refused or are in doubt (see the
+           result list)
+  40     stopped (Ctrl-C) while the run waited for a limit or a retry
+  50     the journal could be neither written nor removed; the run
+           stopped rather than send mails it could not record
   90     a failed run's QUIT failed as well
   100+n  the run stopped at a mail whose step n failed (105 POP before
            SMTP, 106 the envelope, ...); earlier mails were sent

@@ -43,11 +43,15 @@ struct CliOptions {
   std::vector<std::pair<std::string, std::string>> maps;
   bool importAll = false;               // --import-all
   std::optional<std::string> encoding;  // --encoding of an export
+  std::optional<std::string> resume;    // --resume JOURNAL
+  bool force = false;                   // --force: resume a changed body
+  bool includeInDoubt = false;          // --include-in-doubt
+
 
   // Whether anything asks for a send (or a dry run of one).
   bool WantsRun() const {
     return ((dryRun || check) && !WantsAddressTransfer()) || textFile || !to.empty() ||
-           !attach.empty() || !programWords.empty();
+           !attach.empty() || !programWords.empty() || resume.has_value();
   }
   // Whether the address book is to be imported or exported.
   bool WantsAddressTransfer() const { return importAddresses || exportAddresses; }

@@ -23,6 +23,10 @@ std::string Refusal(const IniField& field, const std::string& value) {
   if (!field.choices.empty()) {
     return field.key + " must be one of " + Choices(field) + ", not '" + value + "'";
   }
+  if (field.maxNumber >= 0) {
+    return field.key + " must be a whole number from 0 to " + std::to_string(field.maxNumber) +
+           ", not '" + value + "'";
+  }
   return field.key +
          " must be empty or a SHA-256 fingerprint (64 hex digits, with or without colons), "
          "not '" +

@@ -17,6 +17,7 @@
 #include "cli/dry_run.h"
 #include "cli/ini_fields.h"
 #include "cli/progress_display.h"
+#include "cli/resume.h"
 #include "cli/run_report.h"
 #include "cli/settings_fields.h"
 #include "cli/store_password.h"
@@ -271,6 +272,25 @@ int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
   ProgressDisplay display([](const std::string& bytes) { Write(stderr, bytes); },
                           StderrIsTerminal(), TerminalColumns());
   display.SetTotal(Zentool().ZenCountLines(job.recipientLines));
+  job.onRunEvent = [&display](const RunEvent& event) {
+    display.Event(event);
+    // Lines that must stay when the run goes on past a mail.
+    const std::string mail = "[" + std::to_string(event.mail + 1) + "] ";
+    if (event.kind == RunEventKind::MailRefused) {
+      display.Message(std::string(kProgramName) + ": " + mail + "refused (" +
+                      std::to_string(event.code) + "): " + event.reply + "\n");
+    } else if (event.kind == RunEventKind::MailInDoubt) {
+      display.Message(std::string(kProgramName) + ": " + mail +
+                      "in doubt: the end of data got no reply; not sent again\n");
+    } else if (event.kind == RunEventKind::Reconnecting) {
+      display.Message(std::string(kProgramName) + ": " + mail + "try " +
+                      std::to_string(event.attempt) + " on a new connection in " +
+                      std::to_string(event.seconds) + " s\n");
+    } else if (event.kind == RunEventKind::WaitingForLimit) {
+      display.Message(std::string(kProgramName) + ": waiting " + std::to_string(event.seconds) +
+                      " s for " + event.reason + "\n");
+    }
+  };
   platform.SetStatusSink([&display](const std::string& sjis) { display.Status(SjisToUtf8(sjis)); });
   platform.SetMessageSink([&display](const std::string& lines) { display.Message(lines); });
   NoWindow window;
@@ -314,6 +334,7 @@ int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
       Write(stderr, "---\n");
     }
   }
+  job.onRunEvent = nullptr;
   const int total = Zentool().ZenCountLines(job.recipientLines);
   std::string explanation = ResultExplanation(result, display.CurrentMail(), total);
   if (stopAnnounced && result != 0) explanation += " (stopped on request)";
@@ -332,6 +353,12 @@ int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
               (job.resultCsvPath.empty() ? std::string(" (the result list could not be written)")
                                          : "; list in " + job.resultCsvPath) +
               "\n");
+  }
+  if (!job.journalPath.empty()) {
+    Write(stderr, std::string(kProgramName) + ": journal: " + job.journalPath +
+                      (result == 0 ? "\n" : " (velkaro-send --resume takes it up)\n"));
+  } else if (result != run_result::kChecksFailed) {
+    Error("warning: the run's journal could not be kept; it cannot be resumed");
   }
   const std::string& folder = settings.GetProgramFolder();
   // The exit status stays the servers' answer; what could not be recorded
@@ -404,6 +431,11 @@ int Run(const CliOptions& options) {
   }
 
   SendJob job(settings);
+  if (options.resume) {
+    const int status = PrepareResumeJob(job, options);
+    if (status != 0) return status < 0 ? 0 : status;
+    return SendRun(job, settings, platform);
+  }
   if (const int status = PrepareJob(job, options, addressBook, addressBookPath); status != 0) {
     return status;
   }

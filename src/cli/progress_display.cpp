@@ -6,21 +6,6 @@
 namespace velkaro::cli {
 namespace {
 
-// The number in the run's per-mail status " 3通目: name<address>", or 0.
-int MailNumberOf(const std::string& text) {
-  static const std::string kMarker = "通目: ";
-  std::size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  const std::size_t digits = i;
-  int number = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9' && number < 100000000) {
-    number = number * 10 + (text[i] - '0');
-    ++i;
-  }
-  if (i == digits || text.compare(i, kMarker.size(), kMarker) != 0) return 0;
-  return number;
-}
-
 std::string Trimmed(const std::string& text) {
   const auto first = text.find_first_not_of(" \r\n");
   if (first == std::string::npos) return {};
@@ -69,11 +54,10 @@ int CharWidth(std::uint32_t cp) {
 ProgressDisplay::ProgressDisplay(Writer write, bool terminal, int columns)
     : write_(std::move(write)), terminal_(terminal), columns_(columns < 10 ? 80 : columns) {}
 
-bool ProgressDisplay::IsResultText(const std::string& utf8) {
-  static const std::string kDone = "通のメール送信を完了しました。";
-  return utf8.find("RetCode=") != std::string::npos ||
-         (utf8.size() >= kDone.size() &&
-          utf8.compare(utf8.size() - kDone.size(), kDone.size(), kDone) == 0);
+void ProgressDisplay::Event(const RunEvent& event) {
+  if (event.kind == RunEventKind::MailStarted) current_ = event.mail + 1;
+  if (event.kind == RunEventKind::RunStarted) total_ = event.count;
+  if (event.kind == RunEventKind::RunEnded) ended_ = true;
 }
 
 int ProgressDisplay::DisplayWidth(const std::string& utf8) {
@@ -103,9 +87,7 @@ void ProgressDisplay::Status(const std::string& utf8Text) {
   const std::string text = Trimmed(utf8Text);
   if (text.empty()) return;
   lastStatus_ = text;
-  if (const int number = MailNumberOf(utf8Text); number > 0) current_ = number;
-
-  if (IsResultText(text)) {
+  if (ended_) {
     // The result stays on the screen as a line of its own, without a count.
     ClearLiveLine();
     write_(text + "\n");

@@ -1,11 +1,14 @@
 // The run's status texts on standard error. On a terminal they share one
 // line that is redrawn in place; elsewhere (a log file, a pipe) each new
 // text is a line of its own. Once a recipient's mail has started, its
-// number and the count of mails stand in front: "[2/3] …".
+// number and the count of mails stand in front: "[2/3] …". The run's
+// events say which mail is under way and when the result text comes.
 #pragma once
 
 #include <functional>
 #include <string>
+
+#include "job/run_events.h"
 
 namespace velkaro::cli {
 
@@ -19,6 +22,8 @@ class ProgressDisplay {
   void SetTotal(int mails) { total_ = mails; }
   // A status text (UTF-8) as the run sets it.
   void Status(const std::string& utf8Text);
+  // An event of the run: a mail started, the run ended.
+  void Event(const RunEvent& event);
   // Lines that must stay readable (a message box), each ending in "\n".
   void Message(const std::string& utf8Lines);
   // Ends a line still being redrawn.
@@ -35,8 +40,6 @@ class ProgressDisplay {
   // The longest beginning of `utf8` that fits in `columns`, cut on a
   // character boundary.
   static std::string FitWidth(const std::string& utf8, int columns);
-  // Whether a status text is a run's final result.
-  static bool IsResultText(const std::string& utf8);
 
  private:
   void ClearLiveLine();
@@ -47,6 +50,7 @@ class ProgressDisplay {
   int total_ = 0;
   int current_ = 0;
   bool live_ = false;     // a redrawn line is on the screen
+  bool ended_ = false;    // the run has ended: the next text is its result
   std::string lastLine_;  // last line shown, with its count
   std::string lastStatus_;
 };

@@ -45,6 +45,14 @@ std::string ResultExplanation(int result, int mailNumber, int total) {
       return "every mail was accepted, but the server did not accept QUIT";
     case run_result::kQuitAfterFailure:
       return "the run failed and the server did not accept QUIT either";
+    case run_result::kSomeRefused:
+      return "the run went through all " + Plural(total, "recipient", "recipients") +
+             ", but not every mail was accepted (see the result list)";
+    case run_result::kStopped:
+      return "stopped on request while the run waited for a limit or a retry";
+    case run_result::kJournalFailed:
+      return "stopped: the journal could be neither written nor removed, so no further mail "
+             "was sent";
     default: break;
   }
   if (result > run_result::kMailFailed) {

@@ -34,6 +34,12 @@ std::vector<IniField> BuildTable() {
       {"smtp", "allowInsecureAuth", "0", {"0", "1"}},
       {"pop", "popSecurity", "none", {"none", "stls", "tls"}},
       {"mail", "charset", "auto", {"iso-2022-jp", "auto", "utf-8"}},
+      {"run", "onRecipientFailure", "stop", {"stop", "continue"}},
+      {"run", "retries", "2", {}, 10},
+      {"run", "retryWaitSeconds", "30", {}, 3600},
+      {"run", "mailsPerMinute", "0", {}, 100000},
+      {"run", "mailsPerHour", "0", {}, 1000000},
+      {"run", "mailsPerConnection", "0", {}, 100000},
   };
 }
 
@@ -111,6 +117,18 @@ std::optional<std::string> AcceptedValue(const IniField& field, const std::strin
     return std::nullopt;
   }
   if (field.key == kFingerprintKey && !IsSha256Fingerprint(value)) return std::nullopt;
+  if (field.maxNumber >= 0) {
+    // Digits only (no sign, no spaces inside), and not so many that the
+    // number cannot be held; leading zeros are read away.
+    if (value.empty() || value.size() > 9 || !std::all_of(value.begin(), value.end(), [](char c) {
+          return c >= '0' && c <= '9';
+        })) {
+      return std::nullopt;
+    }
+    const long number = std::stol(value);
+    if (number > field.maxNumber) return std::nullopt;
+    return std::to_string(number);
+  }
   return value;
 }
 

@@ -19,6 +19,8 @@ struct IniField {
   std::string key;
   std::string defaultValue;
   std::vector<std::string> choices;
+  // At or above 0 for a whole number from 0 to this (in decimal digits).
+  long maxNumber = -1;
 };
 
 // Empty, 64 hex digits, or 32 hex pairs joined by colons, in any case.

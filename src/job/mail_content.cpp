@@ -8,10 +8,10 @@ namespace velkaro {
 
 MailContent SendJob::ComposeContent(const SettingsRecord& record, const std::string& bodyText,
                                     bool titleIn, const std::string& recipientLine,
-                                    const std::string& attachmentPaths) {
+                                    const std::string& attachmentPaths, std::time_t at) {
   Zentool z;
   const PersonalisedMail personal =
-      PersonaliseMail(PlaceholderWordsOf(record), bodyText, recipientLine, titleIn);
+      PersonaliseMail(PlaceholderWordsOf(record), bodyText, recipientLine, titleIn, at);
   MailContent content;
   content.subject = personal.subject;
   content.body = personal.body;
@@ -29,7 +29,8 @@ MailContent SendJob::MailContentOf(int index) const {
   for (std::size_t i = 0; i < attachments.size(); ++i)
     attachmentPaths += AttachmentPath(i) + "\r\n";
   return ComposeContent(settings_.record, bodyText, titleIn,
-                        Zentool().ZenGetLineCrLf(recipientLines, index), attachmentPaths);
+                        Zentool().ZenGetLineCrLf(recipientLines, index), attachmentPaths,
+                        substitutionTime);
 }
 
 }  // namespace velkaro

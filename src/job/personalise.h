@@ -4,6 +4,7 @@
 // what is shown is exactly what is sent.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 #include "data/settings_record.h"
@@ -19,7 +20,8 @@ struct PersonalisedMail {
 };
 
 PersonalisedMail PersonaliseMail(const PlaceholderWordList& words, const std::string& bodyText,
-                                 const std::string& recipientLine, bool titleIn);
+                                 const std::string& recipientLine, bool titleIn,
+                                 std::time_t at = 0);
 
 PlaceholderWordList PlaceholderWordsOf(const SettingsRecord& record);
 

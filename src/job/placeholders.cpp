@@ -75,9 +75,9 @@ std::string ReplaceWord(const std::string& text, const std::string& word,
 }
 
 std::string ReplacePlaceholders(const PlaceholderWordList& words, const std::string& text,
-                                const std::string& record) {
+                                const std::string& record, std::time_t at) {
   Zentool z;
-  const std::time_t now = CurrentPlatform().Now();
+  const std::time_t now = at != 0 ? at : CurrentPlatform().Now();
   // Date and time words first, so a field value holding one of them is
   // left alone; the record words follow in field order 0..9, so a field
   // holding a later field's word is expanded.

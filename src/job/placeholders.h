@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <ctime>
 #include <string>
 
 namespace velkaro {
@@ -18,8 +19,9 @@ PlaceholderWordList DefaultPlaceholderWords();
 // whose entry line (ten TAB-separated fields ended by CR LF) is `record`,
 // each word found as ReplaceWord finds it. The clock is read once, through
 // the platform.
+// `at`: the time the date and time words show; 0 for now.
 std::string ReplacePlaceholders(const PlaceholderWordList& words, const std::string& text,
-                                const std::string& record);
+                                const std::string& record, std::time_t at = 0);
 
 // One replacement pass: every occurrence of `word` that begins on a
 // character boundary, left to right, never searching inside `value`. The

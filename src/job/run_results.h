@@ -16,6 +16,14 @@ inline constexpr int kSent = 0;               // every mail was accepted
 inline constexpr int kChecksFailed = 1;       // the checks refused the run; nothing sent
 inline constexpr int kOpenFailed = 10;        // the SMTP connection could not be opened
 inline constexpr int kQuitFailed = 20;        // every mail accepted, QUIT was not
+// With onRecipientFailure=continue: the run went through the whole list
+// and some recipients were refused (or are in doubt); see the result list.
+inline constexpr int kSomeRefused = 30;
+// The stop button while the run waited for a limit or a retry.
+inline constexpr int kStopped = 40;
+// The journal could not be written nor withdrawn: the run stopped rather
+// than send mails it could not record.
+inline constexpr int kJournalFailed = 50;
 inline constexpr int kQuitAfterFailure = 90;  // a failed run whose QUIT failed too
 inline constexpr int kMailFailed = 100;       // + the failed step of one mail
 }  // namespace run_result
@@ -36,6 +44,7 @@ struct RecipientResult {
   MailOutcome outcome = MailOutcome::NotSent;
   int code = 0;       // the run's code for a failed mail (101 …); 0 otherwise
   std::string reply;  // the server's last reply line, printable ASCII
+  std::string line;   // the recipient line as the run took it, with CR LF
 };
 
 // The result list as CSV, UTF-8 with BOM (what spreadsheet programs open

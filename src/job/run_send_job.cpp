@@ -5,33 +5,12 @@
 #include "core/encoding.h"
 #include "core/zentool.h"
 #include "job/personalise.h"
+#include "job/run_state.h"
 #include "job/send_job.h"
 #include "job/send_log.h"
 #include "job/smtp_credentials.h"
 
 namespace velkaro {
-
-// Everything a run sends, copied when it starts: the form stays editable
-// during a run, and its edits (a recipient removed, the body changed, an
-// attachment added) apply to the next run instead of changing, skipping or
-// repeating recipients of this one.
-struct RunInputs {
-  std::string bodyText;
-  std::string bodyFilePath;
-  std::string recipientLines;
-  bool titleIn = false;
-  SettingsRecord record;
-};
-
-struct SendJob::RunState {
-  RunInputs inputs;
-  std::time_t start = 0;
-  std::string runLog;
-  std::string errorText;
-  std::string attachmentPaths;  // each followed by CR LF
-  std::string attachmentLog;
-  std::unique_ptr<MailConnection> connection;
-};
 
 int SendJob::RunSendJob() {
   if (activeConnection_ != nullptr) return -1;  // one run at a time
@@ -40,8 +19,12 @@ int SendJob::RunSendJob() {
   unwrittenLog.clear();
   failureReason.clear();
   RunState run;
-  run.inputs = {bodyText, bodyFilePath, recipientLines, titleIn, settings_.record};
+  run.inputs = {bodyText, bodyFilePath, recipientLines, titleIn, substitutionTime,
+                settings_.record};
+  run.policy = RunPolicyOf(settings_.ini);
+  run.limiter = std::make_unique<SendRateLimiter>(run.policy);
   StartResults(run.inputs.recipientLines);
+  journalPath.clear();
   run.start = CurrentPlatform().Now();
   run.connection = std::make_unique<MailConnection>(this);
   run.connection->SetSpeed(settings_.record.speed);
@@ -50,7 +33,9 @@ int SendJob::RunSendJob() {
   SetSendButton(Sjis("送信処理中"), false);
 
   const int count = Zentool().ZenCountLines(run.inputs.recipientLines);
+  Emit({.kind = RunEventKind::RunStarted, .count = count});
   if (CheckJob(run) != 0) return FinishRun(run, run_result::kChecksFailed, count);
+  StartJournal(run);
 
   MailConnection& mail = *run.connection;
   const std::string progressSound = ChooseSoundFile(4);
@@ -86,50 +71,6 @@ int SendJob::CheckJob(RunState& run) {
   return 1;
 }
 
-int SendJob::SendToRecipients(RunState& run, int count) {
-  Zentool z;
-  MailConnection& mail = *run.connection;
-  const RunInputs& in = run.inputs;
-  for (int i = 0; i < count; ++i) {
-    const MailContent content =
-        ComposeContent(in.record, in.bodyText, in.titleIn, z.ZenGetLineCrLf(in.recipientLines, i),
-                       run.attachmentPaths);
-    const std::string& name = content.recipientName;
-    const std::string& address = content.recipientAddress;
-    SetStatus(" " + std::to_string(i + 1) + Sjis("通目: ") + name + "<" + address + ">");
-    const std::string& subject = content.subject;
-    const std::string& mailBody = content.body;
-
-    // The copy is only a record: a mail goes out even when its copy cannot
-    // be written (full disk, read-only folder), and the log says so.
-    const std::string archive =
-        BuildArchiveName(settings_.GetProgramFolder(), in.bodyFilePath, run.start, i);
-    const bool saved =
-        SaveSentText(settings_.GetProgramFolder(), in.bodyFilePath, run.start, i, mailBody) == 0;
-    if (!saved) unsavedCopies.push_back(archive);
-    mail.SetSpeed(settings_.record.speed);
-    const std::string& attachmentList = content.attachmentList;
-    run.runLog += Sjis("  タイトル: ") + subject + "\r\n";
-    run.runLog += Sjis("    送信先: ") + name + "<" + address + ">\r\n";
-    run.runLog += Sjis("    保存文: ") + Utf8ToSjis(archive) +
-                  (saved ? "" : Sjis(" (保存できませんでした)")) + "\r\n";
-    run.runLog += run.attachmentLog;
-
-    const int code =
-        mail.SendOneMail({subject, mailBody, attachmentList, name, address, i == 0 ? 1 : 0});
-    RecordResult(results[static_cast<std::size_t>(i)], mail, code);
-    sendDetails += mail.GetTranscript();
-    if (code != 0) {
-      if (!mail.GetFailureReason().empty()) sendDetails += "  " + mail.GetFailureReason() + "\r\n";
-      return run_result::kMailFailed + code;
-    }
-    PlayEventSound(3);
-    mail.ResetProgress();
-  }
-  if (autoQuit) z.Wait(300);
-  return mail.SmtpQuit() != 0 ? run_result::kQuitFailed : run_result::kSent;
-}
-
 // A failed run whose SMTP connection is still open ends it with QUIT; 90
 // when that QUIT fails too. A connection left out of step (a command sent in
 // part, a server that hung up or fell silent) was already dropped by the
@@ -141,11 +82,17 @@ int SendJob::FinishRun(RunState& run, int result, int count) {
   if (mail.smtpOpen == 1 && mail.SmtpQuit() != 0) {
     result = run_result::kQuitAfterFailure;
   }
+  if (run.journal.IsOpen() && !run.journal.Finished(result)) run.journalLost = true;
+  Emit({.kind = RunEventKind::RunEnded, .code = result});
   if (result == run_result::kSent) {
     PlayEventSound(1);
     message = " " + std::to_string(count) + Sjis("通のメール送信を完了しました。");
   } else if (result == run_result::kChecksFailed) {
     message = Sjis("メール送信キャンセル RetCode=") + "1";
+  } else if (result == run_result::kSomeRefused) {
+    PlayEventSound(2);
+    message = " " + std::to_string(count) + Sjis("通のうち") + std::to_string(RefusedCount()) +
+              Sjis("通を送信できませんでした RetCode=30 (結果一覧をご覧ください)");
   } else {
     PlayEventSound(2);
     message = Sjis("メール送信でエラー検出 RetCode=") + std::to_string(result);
@@ -158,6 +105,7 @@ int SendJob::FinishRun(RunState& run, int result, int count) {
     message += Sjis(" 送信文の控え") + std::to_string(unsavedCopies.size()) +
                Sjis("通を保存できませんでした。");
   }
+  if (run.journalLost) message += Sjis(" 送信記録(ジャーナル)を残せませんでした。");
   resultCsvPath.clear();
   if (!results.empty()) {
     if (WriteResultCsv(settings_.GetProgramFolder(), run.start, results) == 0) {
@@ -188,15 +136,58 @@ int SendJob::FinishRun(RunState& run, int result, int count) {
   return result;
 }
 
+// The journal goes to the disk before any connection. One that cannot be
+// written is not kept at all (the mails still go out, as with the log):
+// a journal with mails missing would have a resumed run send them twice.
+void SendJob::StartJournal(RunState& run) {
+  Zentool z;
+  JournalHeader header;
+  header.start = run.start;
+  header.bodyFilePath = run.inputs.bodyFilePath;
+  header.bodySha256 = Sha256Hex(run.inputs.bodyText);
+  header.titleIn = run.inputs.titleIn;
+  for (int i = 0; i < z.ZenCountLines(run.attachmentPaths); ++i) {
+    const std::string path = z.ZenGetLine(run.attachmentPaths, i);
+    header.attachments.push_back(
+        {path, z.ZenGetFileSize(path), FileSha256Hex(path).value_or(std::string())});
+  }
+  for (const RecipientResult& r : results) header.recipientLines.push_back(r.line);
+  if (run.journal.Open(settings_.GetProgramFolder(), header)) {
+    journalPath = run.journal.Path();
+  } else {
+    run.journalLost = true;
+  }
+  // Marked before any mail goes out: taking up the earlier run again would
+  // send this run's mails a second time.
+  if (!resumesJournal.empty()) {
+    MarkJournal(resumesJournal, "resumed\t" + (journalPath.empty() ? "-" : journalPath));
+  }
+}
+
+int SendJob::RefusedCount() const {
+  int refused = 0;
+  for (const RecipientResult& r : results) {
+    if (r.outcome == MailOutcome::Refused || r.outcome == MailOutcome::InDoubt) ++refused;
+  }
+  return refused;
+}
+
+void SendJob::Emit(const RunEvent& event) {
+  if (onRunEvent) onRunEvent(event);
+}
+
 void SendJob::StartResults(const std::string& lines) {
   Zentool z;
   results.clear();
-  const int count = z.ZenCountLines(lines);
-  for (int i = 0; i < count; ++i) {
-    const std::string line = z.ZenGetLineCrLf(lines, i);
+  // One pass over the list: a lookup by number for each line would make a
+  // run of thousands of recipients quadratic.
+  for (std::size_t from = 0, end = lines.find("\r\n"); end != std::string::npos;
+       from = end + 2, end = lines.find("\r\n", from)) {
+    const std::string line = lines.substr(from, end + 2 - from);
     RecipientResult r;
     r.name = z.ZenGetTabItem(line, 2);
     r.address = z.ZenGetTabItem(line, 3);
+    r.line = line;
     results.push_back(std::move(r));
   }
 }

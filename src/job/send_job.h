@@ -12,6 +12,7 @@
 
 #include "core/text_file.h"
 #include "data/settings_file.h"
+#include "job/run_events.h"
 #include "job/run_results.h"
 #include "mail/mail_connection.h"
 #include "platform/platform.h"
@@ -70,7 +71,7 @@ class SendJob : public TimerTarget {
   // composes from the copy it took when it started.
   static MailContent ComposeContent(const SettingsRecord& record, const std::string& bodyText,
                                     bool titleIn, const std::string& recipientLine,
-                                    const std::string& attachmentPaths);
+                                    const std::string& attachmentPaths, std::time_t at = 0);
   // Shows the recipient rows again. Every line of `recipientLines` is a
   // row, also one with an empty name or address, so that the list shows
   // exactly what will be sent and row i is line i.
@@ -131,6 +132,16 @@ class SendJob : public TimerTarget {
   // the CSV file it was written to (empty when it could not be written).
   std::vector<RecipientResult> results;
   std::string resultCsvPath;
+  // The journal of the last run (empty when it could not be kept), and
+  // the time the date and time words show (0: when each mail is
+  // composed; a resumed run shows those of the run it resumes).
+  std::string journalPath;
+  std::time_t substitutionTime = 0;
+  // The journal of the run this one resumes: marked as taken up once this
+  // run's own journal is on the disk, so that it is offered no more.
+  std::string resumesJournal;
+  // Called with every event of a run, before the status text made of it.
+  RunEventSink onRunEvent;
   std::string sendButtonCaption;  // Shift_JIS
   bool sendButtonEnabled = true;
   std::string windowTitle;  // Shift_JIS
@@ -141,8 +152,18 @@ class SendJob : public TimerTarget {
  private:
   struct RunState;
   int CheckJob(RunState& run);
+  void StartJournal(RunState& run);
   int SendToRecipients(RunState& run, int count);
+  int SendToRecipient(RunState& run, int index);
+  int SendAttempt(RunState& run, int index, const MailContent& content, int attempt, bool last);
+  int OpenAgain(RunState& run);
+  bool WaitForLimits(RunState& run);
+  bool WaitSeconds(RunState& run, int seconds, const std::string& sjisWhy);
+  bool RecordOutcome(RunState& run, int index);
+  bool KeepJournal(RunState& run, bool written);
   int FinishRun(RunState& run, int result, int count);
+  void Emit(const RunEvent& event);
+  int RefusedCount() const;
   // Every recipient of `lines` not sent yet; then one mail's outcome.
   void StartResults(const std::string& lines);
   static void RecordResult(RecipientResult& result, const MailConnection& mail, int code);

@@ -127,6 +127,9 @@ class MailConnection {
   int SmtpSendEnvelope();
   int SmtpEndData();
   int SmtpQuit();
+  // RSET after a refused mail: 0, or 1 / 2 / 3 not sent in full / no reply /
+  // not 250 (then the connection is dropped), 100 not open.
+  int SmtpReset();
   // Hangs up without a word: in the middle of a mail's data, so that the
   // server discards the transaction instead of delivering a mail cut short,
   // and after a command that left the dialogue out of step.
@@ -198,6 +201,12 @@ class MailConnection {
   // 0 accepted, 1 sent in part, 2 refused, 3 sent whole without a reply:
   // then the server may have taken the mail, and nobody can tell.
   std::int32_t endOfDataCode = -1;
+  // The envelope command the last envelope got to: 1 MAIL, 2 RCPT, 3 DATA
+  // (0 before any), so that a refusal can be told apart by whom it is for.
+  std::int32_t envelopeStep = 0;
+  // Called just before the end of data goes out: from then on the server
+  // may deliver the mail, and a record kept outside the process must know.
+  std::function<void()> beforeEndOfData;
   // Set by the stop request at any time; ends a TLS handshake in progress.
   std::int32_t stopRequested = 0;
   // Set by a handler to give up the connection's dialogue for good: every

@@ -95,6 +95,7 @@ int MailConnection::SendOneMail(MailRecord record) {
 
   failureReason.clear();
   endOfDataCode = -1;
+  envelopeStep = 0;
   if (smtpOpen == 0) return 1;
   if (popOpen == 1) return 2;
   if (record.subject.empty() || record.body.empty() || record.recipientName.empty() ||

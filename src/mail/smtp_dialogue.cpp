@@ -39,7 +39,9 @@ int MailConnection::SmtpSendEnvelope() {
       {"RCPT TO:<" + recipientAddress + ">\r\n", "250", {11, 12, 13}},
       {"DATA\r\n", "354", {21, 22, 23}},
   }};
+  envelopeStep = 0;
   for (const Step& step : steps) {
+    ++envelopeStep;
     Zentool().Wait(50);
     const int code = Command(*smtpSocket, step.line, step.expected, step.codes, ReplyKind::Smtp);
     if (code != 0) {
@@ -50,6 +52,18 @@ int MailConnection::SmtpSendEnvelope() {
   return 0;
 }
 
+// RFC 5321 4.1.1.5: a refused recipient leaves the sender's MAIL open;
+// RSET ends that transaction so the next mail can start on the same
+// connection. A reset that fails drops the connection (out of step, or a
+// server that will not reset), and the next mail opens a new one.
+int MailConnection::SmtpReset() {
+  if (smtpOpen == 0 || !smtpSocket) return 100;
+  const StepCodes codes{1, 2, 3};
+  const int code = Command(*smtpSocket, "RSET\r\n", "250", codes, ReplyKind::Smtp);
+  if (code != 0) SmtpAbandon();
+  return code;
+}
+
 // Only for content sent in full: the terminator asks the server to deliver
 // what it got. Without any socket it cannot be sent at all. A refusal
 // leaves the connection open for QUIT. A terminator sent in part, or one
@@ -57,6 +71,7 @@ int MailConnection::SmtpSendEnvelope() {
 // read as mail content, and an unanswered one may yet be answered.
 int MailConnection::SmtpEndData() {
   if (!smtpSocket) return 1;
+  if (beforeEndOfData) beforeEndOfData();
   const StepCodes codes{1, 3, 2};
   const int code = Command(*smtpSocket, "\r\n.\r\n", "250", codes, ReplyKind::Smtp);
   endOfDataCode = code;

@@ -18,6 +18,7 @@
 #include "platform/qt/fonts.h"
 #include "platform/qt/qt_platform.h"
 #include "ui/dialogs/dialogs.h"
+#include "ui/dialogs/result_dialog.h"
 #include "ui/print_page.h"
 
 namespace velkaro::ui {
@@ -66,7 +67,8 @@ const std::vector<MenuPopup>& MenuLayout() {
         {kCmdRemoveAllAttachments, "添付ファイル全て取消し(&F)", nullptr},
         {0, nullptr, nullptr},
         {kCmdPreview, "差替え処理後の本文確認(&V)", nullptr},
-        {kCmdCheckBeforeSending, "送信前チェック(&K)", nullptr}}},
+        {kCmdCheckBeforeSending, "送信前チェック(&K)", nullptr},
+        {kCmdShowResults, "送信結果(&R)", nullptr}}},
       {"設定(&S)",
        {{kCmdSettings, "環境設定(&K)", nullptr},
         {kCmdServer, "メールサーバ設定(&M)", nullptr},
@@ -179,6 +181,7 @@ void CMainFrame::OnCommand(int commandId) {
     case kCmdPrintPreview: PrintPreview(); break;
     case kCmdPrintSetup: PrintSetup(); break;
     case kCmdVersion: RunVersionDialog(this); break;
+    case kCmdShowResults: ReopenRunResults(); break;
     default: break;
   }
 }
@@ -192,11 +195,40 @@ void CMainFrame::OnSend() {
   }
   view_->PullFromControls();
   if (!view_->BodyFitsShiftJis(true)) return;
-  job.RunSendJob();
+  const int result = job.RunSendJob();
   if (closeAfterRun_) {
     closeAfterRun_ = false;
     CurrentPlatform().PostCloseRequest();
+    return;
   }
+  // A successful run with the automatic quit has already asked for the
+  // exit; a run the checks refused sent nothing worth a list.
+  const bool quitting = job.autoQuit && result == run_result::kSent;
+  if (quitting || result < 0 || result == run_result::kChecksFailed || job.results.empty()) {
+    return;
+  }
+  ShowRunResults();
+}
+
+void CMainFrame::ShowRunResults() {
+  const SendJob& job = view_->job();
+  if (resultDialog_ == nullptr) resultDialog_ = new dialogs::ResultDialog(this, view_->job());
+  resultDialog_->ShowResults(job.results, job.resultCsvPath);
+  // A list still open from an earlier run comes to the front; a hidden
+  // one comes up there anyway.
+  if (resultDialog_->isVisible()) resultDialog_->raise();
+  resultDialog_->show();
+}
+
+void CMainFrame::ReopenRunResults() {
+  if (resultDialog_ == nullptr || resultDialog_->Results().empty()) {
+    CurrentPlatform().MessageBox(Sjis("まだ送信していません。"), MsgButtons::Ok,
+                                 MsgIcon::Information);
+    return;
+  }
+  if (resultDialog_->isVisible()) resultDialog_->raise();
+  resultDialog_->show();
+  resultDialog_->activateWindow();
 }
 
 void CMainFrame::OnExitCommand() {
@@ -263,6 +295,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   }
   view_->JobChanged();
   closed_ = true;
+  if (resultDialog_ != nullptr) resultDialog_->close();
   StoreWindowPosition();
   event->accept();
 }

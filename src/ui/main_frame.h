@@ -20,6 +20,10 @@ class QPrinter;
 
 namespace velkaro::ui {
 
+namespace dialogs {
+class ResultDialog;
+}  // namespace dialogs
+
 class CMainFrame : public QMainWindow, public CommandTarget, public TimerTarget {
  public:
   // The grace the exit command gives a stopping run before it closes the
@@ -43,6 +47,8 @@ class CMainFrame : public QMainWindow, public CommandTarget, public TimerTarget 
   CVelkaroView* View() const { return view_; }
   // The menu entry of a command id (null for none).
   QAction* CommandAction(int id) const;
+  // The result list of the last run; null before the first run showed it.
+  dialogs::ResultDialog* ResultList() const { return resultDialog_; }
 
   // --- CommandTarget ---
   void OnCommand(int commandId) override;
@@ -56,6 +62,10 @@ class CMainFrame : public QMainWindow, public CommandTarget, public TimerTarget 
  private:
   void CreateMenus();
   void OnSend();
+  // Refreshes the result list with the job's last run and shows it.
+  void ShowRunResults();
+  // The result list again, or a message when no run has shown one yet.
+  void ReopenRunResults();
   void OnExitCommand();
   void OpenProgramFolder();
   bool AskExitQuestion();
@@ -72,6 +82,8 @@ class CMainFrame : public QMainWindow, public CommandTarget, public TimerTarget 
   QLabel* statusPane_;
   std::map<int, QAction*> actions_;
   std::unique_ptr<QPrinter> printer_;
+  // One modeless result list, a child of the window, made by the first run.
+  dialogs::ResultDialog* resultDialog_ = nullptr;
   // A close was asked for during a run: it happens when the run has ended.
   bool closeAfterRun_ = false;
   bool closed_ = false;

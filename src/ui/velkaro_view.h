@@ -46,6 +46,7 @@ enum Command : int {
   kCmdRemoveAllAttachments = 32776,
   kCmdPreview = 32782,
   kCmdCheckBeforeSending = 32793,
+  kCmdShowResults = 32794,
   kCmdSettings = 32771,
   kCmdServer = 32772,
   kCmdEditAddressBook = 32773,

@@ -35,7 +35,8 @@ TEST(IniSettings, ShownByTheirNamesInTableOrderWithoutThePassword) {
   EXPECT_EQ(FormatIniSettings(ini),
             "smtpSecurity=starttls\nsmtpAuth=none\nsmtpUser=山田\nsmtpPasswordCommand=\n"
             "heloName=\ntlsTrustedFingerprint=\nallowInsecureAuth=0\npopSecurity=none\n"
-            "charset=auto\n");
+            "charset=auto\nonRecipientFailure=stop\nretries=2\nretryWaitSeconds=30\n"
+            "mailsPerMinute=0\nmailsPerHour=0\nmailsPerConnection=0\n");
 }
 
 TEST(IniSettings, SetRefusesWhatTheFieldDoesNotTakeAndSaysWhatItTakes) {
@@ -52,6 +53,15 @@ TEST(IniSettings, SetRefusesWhatTheFieldDoesNotTakeAndSaysWhatItTakes) {
       {"tlsTrustedFingerprint", "12:34", "SHA-256 fingerprint"},
       {"smtpPasswordCommand", "pass show mail/smtp", ""},
       {"smtpPassword", "hunter2", "--store-password"},
+      {"onRecipientFailure", "Continue", ""},
+      {"onRecipientFailure", "skip", "stop, continue"},
+      {"retries", "0", ""},
+      {"retries", "11", "whole number from 0 to 10, not '11'"},
+      {"retries", "-1", "whole number from 0 to 10"},
+      {"retryWaitSeconds", "1e3", "whole number from 0 to 3600"},
+      {"mailsPerMinute", "50", ""},
+      {"mailsPerHour", " ", "whole number"},
+      {"mailsPerConnection", "99999999999", "whole number from 0 to 100000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + "=" + c.value);

@@ -3,24 +3,47 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace velkaro::cli {
 namespace {
 
-// The statuses of a two-mail run as the job sets them (the progress timer
-// repeats a stage text while it stays the highest one).
-const std::vector<std::string> kRun = {
-    "SMTP(127.0.0.1)オープン処理中です",
-    " 1通目: 山田 太郎<yamada@example.jp>",
-    "メール送信を受け付けました。",
-    "メール送信を受け付けました。",
-    "本文送信完了しました。: 120Bytes/ 120Bytes",
-    " 2通目: 鈴木<suzuki@example.jp>",
-    "本文送信完了しました。: 120Bytes/ 120Bytes",
-    " 2通のメール送信を完了しました。",
+RunEvent Started(int mail) {
+  RunEvent e;
+  e.kind = RunEventKind::MailStarted;
+  e.mail = mail;
+  return e;
+}
+
+RunEvent Ended() {
+  RunEvent e;
+  e.kind = RunEventKind::RunEnded;
+  return e;
+}
+
+// A two-mail run as the job reports it: events, and the status texts (the
+// progress timer repeats a stage text while it stays the highest one).
+struct Step {
+  std::optional<RunEvent> event;
+  std::string status;
 };
+const std::vector<Step> kRun = {
+    {{}, "SMTP(127.0.0.1)オープン処理中です"},
+    {Started(0), " 1通目: 山田 太郎<yamada@example.jp>"},
+    {{}, "メール送信を受け付けました。"},
+    {{}, "メール送信を受け付けました。"},
+    {{}, "本文送信完了しました。: 120Bytes/ 120Bytes"},
+    {Started(1), " 2通目: 鈴木<suzuki@example.jp>"},
+    {{}, "本文送信完了しました。: 120Bytes/ 120Bytes"},
+    {Ended(), " 2通のメール送信を完了しました。"},
+};
+
+void Play(ProgressDisplay& display, const Step& step) {
+  if (step.event) display.Event(*step.event);
+  display.Status(step.status);
+}
 
 struct Screen {
   std::string bytes;
@@ -33,7 +56,7 @@ TEST(ProgressDisplay, WritesPlainLinesWithCountsWhenNotATerminal) {
   Screen screen;
   ProgressDisplay display(screen.Writer(), false, 80);
   display.SetTotal(2);
-  for (const std::string& s : kRun) display.Status(s);
+  for (const Step& s : kRun) Play(display, s);
   display.Finish();
   EXPECT_EQ(screen.bytes,
             "SMTP(127.0.0.1)オープン処理中です\n"
@@ -52,10 +75,10 @@ TEST(ProgressDisplay, RedrawsOneLineOnATerminalAndLeavesTheResult) {
   Screen screen;
   ProgressDisplay display(screen.Writer(), true, 80);
   display.SetTotal(2);
-  display.Status(kRun[1]);
-  display.Status(kRun[2]);
-  display.Status(kRun[3]);
-  display.Status("メール送信でエラー検出 RetCode=106");
+  Play(display, kRun[1]);
+  Play(display, kRun[2]);
+  Play(display, kRun[3]);
+  Play(display, {Ended(), "メール送信でエラー検出 RetCode=106"});
   display.Finish();
   EXPECT_EQ(screen.bytes,
             "\r[1/2] 1通目: 山田 太郎<yamada@example.jp>\x1b[K"
@@ -77,7 +100,7 @@ TEST(ProgressDisplay, AMessageBreaksTheLiveLineAndTheStatusComesBack) {
   Screen screen;
   ProgressDisplay display(screen.Writer(), true, 80);
   display.SetTotal(1);
-  display.Status(" 1通目: A<a@example.jp>");
+  Play(display, {Started(0), " 1通目: A<a@example.jp>"});
   display.Message("Velkaro: 注意\n");
   display.Status(" 1通目: A<a@example.jp>");
   EXPECT_EQ(screen.bytes,
@@ -127,12 +150,23 @@ TEST(ProgressDisplay, NeverCutsInsideACharacter) {
   EXPECT_EQ(ProgressDisplay::FitWidth("山", 1), "");
 }
 
-TEST(ProgressDisplay, KnowsTheRunsResultTexts) {
-  EXPECT_TRUE(ProgressDisplay::IsResultText("3通のメール送信を完了しました。"));
-  EXPECT_TRUE(ProgressDisplay::IsResultText("メール送信キャンセル RetCode=1"));
-  EXPECT_TRUE(ProgressDisplay::IsResultText("メール送信でエラー検出 RetCode=90"));
-  EXPECT_FALSE(ProgressDisplay::IsResultText("本文送信完了しました。: 1Bytes/ 1Bytes"));
-  EXPECT_FALSE(ProgressDisplay::IsResultText("全ての添付ファイル送信完了しました。"));
+// The count comes from the run's events, never from the texts: a
+// recipient named like a status ("2通目: …") changes nothing.
+TEST(ProgressDisplay, CountsMailsByEventsNotByTexts) {
+  Screen screen;
+  ProgressDisplay display(screen.Writer(), false, 80);
+  RunEvent start;
+  start.kind = RunEventKind::RunStarted;
+  start.count = 3;
+  display.Event(start);
+  Play(display, {Started(0), " 1通目: 9通目: 偽<a@example.jp>"});
+  Play(display, {{}, " 3通のメール送信を完了しました。"});
+  Play(display, {Ended(), "メール送信でエラー検出 RetCode=30"});
+  EXPECT_EQ(screen.bytes,
+            "[1/3] 1通目: 9通目: 偽<a@example.jp>\n"
+            "[1/3] 3通のメール送信を完了しました。\n"
+            "メール送信でエラー検出 RetCode=30\n");
+  EXPECT_EQ(display.CurrentMail(), 1);
 }
 
 }  // namespace

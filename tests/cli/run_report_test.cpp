@@ -30,6 +30,10 @@ const ReportCase kReports[] = {
     {121, 3, 3,
      "mail 3 of 3 failed: an attachment could not be sent (the connection was dropped, so the "
      "server discards it); 2 mails were sent before it"},
+    {30, 5, 5,
+     "the run went through all 5 recipients, but not every mail was accepted (see the result "
+     "list)"},
+    {40, 2, 5, "stopped on request while the run waited for a limit or a retry"},
     {111, 1, 1,
      "mail 1 of 1 failed: the server did not accept the end of the mail; no mail was sent before "
      "it"},

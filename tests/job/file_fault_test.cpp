@@ -155,8 +155,15 @@ TEST_F(JobFileFaultTest, AProgramFolderThatCannotBeWrittenDoesNotStopTheRun) {
       // A small result list may still fit where the log's append did not;
       // one that could not be written is claimed nowhere.
       const bool listWritten = !job->resultCsvPath.empty();
-      EXPECT_EQ(LastStatus(), r.status + (listWritten ? "" : " 結果一覧を書き込めませんでした。") +
+      // Nor is the journal: a run that cannot keep one sends as before, and
+      // says that it cannot be resumed.
+      const bool journalKept = !job->journalPath.empty();
+      EXPECT_EQ(LastStatus(), r.status +
+                                  (journalKept ? "" : " 送信記録(ジャーナル)を残せませんでした。") +
+                                  (listWritten ? "" : " 結果一覧を書き込めませんでした。") +
                                   " 送信ログを書き込めませんでした。");
+      EXPECT_EQ(FolderNames(folder.File("Log")).size(), 1 + (journalKept ? 1u : 0u) + (listWritten ? 1u : 0u))
+          << "a journal that could not be written is not left behind";
       if (listWritten) {
         EXPECT_TRUE(ReadBytes(job->resultCsvPath)
                         .ends_with("two@example.jp," +

@@ -153,12 +153,14 @@ TEST_F(SendProgramTest, SendsOnePersonalisedMailPerRecipientAfterPopBeforeSmtp) 
   // The run left its log, its result list and one copy per mail in the
   // program folder.
   const std::vector<std::string> logs = FilesIn(home + "/Log");
-  ASSERT_EQ(logs.size(), 2u);
-  EXPECT_TRUE(Contains(run.err, "send log: " + logs[0])) << run.err;
+  ASSERT_EQ(logs.size(), 3u);
+  EXPECT_TRUE(Contains(run.err, "journal: " + logs[0])) << run.err;
+  EXPECT_TRUE(ReadBytes(logs[0]).ends_with("end\t0\n")) << logs[0];
+  EXPECT_TRUE(Contains(run.err, "send log: " + logs[1])) << run.err;
   EXPECT_TRUE(
-      Contains(run.err, "results: 3 sent, 0 refused, 0 in doubt, 0 not sent; list in " + logs[1]))
+      Contains(run.err, "results: 3 sent, 0 refused, 0 in doubt, 0 not sent; list in " + logs[2]))
       << run.err;
-  const std::string log = SjisToUtf8(ReadBytes(logs[0]));
+  const std::string log = SjisToUtf8(ReadBytes(logs[1]));
   EXPECT_TRUE(Contains(
       log, "  タイトル: 伊藤 花子様へのご案内\r\n    送信先: 伊藤 花子<ito@example.jp>\r\n"))
       << log;
@@ -219,9 +221,10 @@ TEST_F(SendProgramTest, AWrongPopPasswordEndsTheRunBeforeAnyMail) {
   EXPECT_TRUE(ReceivedMessages().empty());
   EXPECT_TRUE(DovecotLogShows("auth failed", 5000)) << DovecotLog();
   const std::vector<std::string> logs = FilesIn(home + "/Log");
-  ASSERT_EQ(logs.size(), 2u);
-  EXPECT_TRUE(Contains(SjisToUtf8(ReadBytes(logs[0])), "メール送信でエラー検出 RetCode=105"));
-  EXPECT_TRUE(ReadBytes(logs[1]).ends_with(",kim@example.org,not-sent,,\r\n")) << logs[1];
+  ASSERT_EQ(logs.size(), 3u);
+  EXPECT_TRUE(ReadBytes(logs[0]).ends_with("end\t105\n")) << logs[0];
+  EXPECT_TRUE(Contains(SjisToUtf8(ReadBytes(logs[1])), "メール送信でエラー検出 RetCode=105"));
+  EXPECT_TRUE(ReadBytes(logs[2]).ends_with(",kim@example.org,not-sent,,\r\n")) << logs[2];
 }
 
 TEST_F(SendProgramTest, ADryRunSendsNothingAndShowsEachMail) {
@@ -261,7 +264,7 @@ TEST_F(SendProgramTest, AServerThatIsNotThereIsResult10) {
   EXPECT_TRUE(Contains(run.err, "the SMTP connection could not be opened (127.0.0.1 port " +
                                     std::to_string(port) + ")"))
       << run.err;
-  EXPECT_EQ(FilesIn(home + "/Log").size(), 2u) << "the send log and the result list";
+  EXPECT_EQ(FilesIn(home + "/Log").size(), 3u) << "the journal, the send log and the result list";
 }
 
 struct RefusedInput {
