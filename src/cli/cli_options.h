@@ -47,7 +47,6 @@ struct CliOptions {
   bool force = false;                   // --force: resume a changed body
   bool includeInDoubt = false;          // --include-in-doubt
 
-
   // Whether anything asks for a send (or a dry run of one).
   bool WantsRun() const {
     return ((dryRun || check) && !WantsAddressTransfer()) || textFile || !to.empty() ||

@@ -26,8 +26,7 @@ int PrepareResumeJob(SendJob& job, const CliOptions& options) {
     Say(*options.resume + " was resumed already; resume the journal of that run instead");
     return kExitUsage;
   }
-  const ResumePlan plan =
-      PrepareResume(job, *journal, options.force, options.includeInDoubt);
+  const ResumePlan plan = PrepareResume(job, *journal, options.force, options.includeInDoubt);
   for (const ResumeDifference& d : plan.differences) Say(DescribeDifference(d));
   if (plan.refused) {
     bool onlyChanged = true;

@@ -120,9 +120,8 @@ std::optional<std::string> AcceptedValue(const IniField& field, const std::strin
   if (field.maxNumber >= 0) {
     // Digits only (no sign, no spaces inside), and not so many that the
     // number cannot be held; leading zeros are read away.
-    if (value.empty() || value.size() > 9 || !std::all_of(value.begin(), value.end(), [](char c) {
-          return c >= '0' && c <= '9';
-        })) {
+    if (value.empty() || value.size() > 9 ||
+        !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
       return std::nullopt;
     }
     const long number = std::stol(value);

@@ -64,10 +64,8 @@ std::string DescribeDifference(const ResumeDifference& d) {
     case ResumeDifference::BodyNotInAFile:
       return "the run's body text was not saved in a file; it cannot be sent again";
     case ResumeDifference::BodyMissing: return "the body file " + d.path + " cannot be read";
-    case ResumeDifference::BodyChanged:
-      return "the body file " + d.path + " changed since the run";
-    case ResumeDifference::AttachmentMissing:
-      return "the attachment " + d.path + " cannot be read";
+    case ResumeDifference::BodyChanged: return "the body file " + d.path + " changed since the run";
+    case ResumeDifference::AttachmentMissing: return "the attachment " + d.path + " cannot be read";
     case ResumeDifference::AttachmentChanged:
       return "the attachment " + d.path + " changed since the run";
   }

@@ -15,9 +15,9 @@ namespace velkaro {
 
 struct ResumeDifference {
   enum Kind {
-    BodyNotInAFile,   // the run's text was never saved (cannot be had again)
-    BodyMissing,      // the body file cannot be read now
-    BodyChanged,      // it reads differently from what the run sent
+    BodyNotInAFile,  // the run's text was never saved (cannot be had again)
+    BodyMissing,     // the body file cannot be read now
+    BodyChanged,     // it reads differently from what the run sent
     AttachmentMissing,
     AttachmentChanged,
   } kind;

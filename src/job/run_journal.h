@@ -93,8 +93,8 @@ struct JournalState {
   std::vector<RecipientResult> mails;  // outcome, code, reply, line, name, address
   bool finished = false;
   int result = 0;
-  bool resumed = false;   // another run took up its recipients
-  bool noOffer = false;   // the window is not to offer it again
+  bool resumed = false;  // another run took up its recipients
+  bool noOffer = false;  // the window is not to offer it again
 };
 
 // Nothing (with `error` set, in English) when the file is not a journal

@@ -33,10 +33,10 @@ enum class FailureKind {
 
 // A failed mail as the transport left it.
 struct FailedMail {
-  int code = 0;           // SendOneMail's result
-  int envelopeStep = 0;   // 1 MAIL, 2 RCPT, 3 DATA
-  int endOfDataCode = -1; // see MailConnection::endOfDataCode
-  char replyClass = 0;    // the first digit of the last reply ('4', '5'), or 0
+  int code = 0;            // SendOneMail's result
+  int envelopeStep = 0;    // 1 MAIL, 2 RCPT, 3 DATA
+  int endOfDataCode = -1;  // see MailConnection::endOfDataCode
+  char replyClass = 0;     // the first digit of the last reply ('4', '5'), or 0
   bool connectionOpen = false;
   bool stopRequested = false;
   bool senderUnusable = false;  // the sender's address cannot go out

@@ -52,9 +52,9 @@ int SendJob::SendToRecipients(RunState& run, int count) {
 
 int SendJob::SendToRecipient(RunState& run, int index) {
   const RunInputs& in = run.inputs;
-  const MailContent content =
-      ComposeContent(in.record, in.bodyText, in.titleIn, results[static_cast<std::size_t>(index)].line,
-                     run.attachmentPaths, in.substitutionTime);
+  const MailContent content = ComposeContent(in.record, in.bodyText, in.titleIn,
+                                             results[static_cast<std::size_t>(index)].line,
+                                             run.attachmentPaths, in.substitutionTime);
   const std::string& name = content.recipientName;
   const std::string& address = content.recipientAddress;
 
@@ -75,10 +75,12 @@ int SendJob::SendToRecipient(RunState& run, int index) {
   for (int attempt = 1; attempt <= attempts; ++attempt) {
     if (attempt > 1) {
       const int seconds = RetryWaitSeconds(run.policy, attempt);
-      Emit({.kind = RunEventKind::Reconnecting, .mail = index, .attempt = attempt,
+      Emit({.kind = RunEventKind::Reconnecting,
+            .mail = index,
+            .attempt = attempt,
             .seconds = seconds});
-      const std::string why = Sjis("一時的なエラーのため、") + std::to_string(attempt) +
-                              Sjis("回目の送信を");
+      const std::string why =
+          Sjis("一時的なエラーのため、") + std::to_string(attempt) + Sjis("回目の送信まで");
       if (!WaitSeconds(run, seconds, why)) return run_result::kStopped;
     }
     const int result = SendAttempt(run, index, content, attempt, attempt == attempts);
@@ -122,11 +124,12 @@ int SendJob::SendAttempt(RunState& run, int index, const MailContent& content, i
     mail.ResetProgress();
     return RecordOutcome(run, index) ? 0 : run_result::kJournalFailed;
   }
-  const FailureKind kind = run.policy.continueOnFailure
-                               ? ClassifyFailure(FailedMailOf(mail, code))
-                               : FailureKind::Run;
+  const FailureKind kind =
+      run.policy.continueOnFailure ? ClassifyFailure(FailedMailOf(mail, code)) : FailureKind::Run;
   if (kind == FailureKind::Temporary && !last) {
-    Emit({.kind = RunEventKind::ConnectionLost, .mail = index, .code = result.code,
+    Emit({.kind = RunEventKind::ConnectionLost,
+          .mail = index,
+          .code = result.code,
           .reply = result.reply});
     // Another try goes on a new connection: the old one may be the cause.
     if (mail.smtpOpen == 1) mail.SmtpQuit();
@@ -134,7 +137,9 @@ int SendJob::SendAttempt(RunState& run, int index, const MailContent& content, i
   }
   Emit({.kind = result.outcome == MailOutcome::InDoubt ? RunEventKind::MailInDoubt
                                                        : RunEventKind::MailRefused,
-        .mail = index, .code = result.code, .reply = result.reply});
+        .mail = index,
+        .code = result.code,
+        .reply = result.reply});
   if (!RecordOutcome(run, index)) return run_result::kJournalFailed;
   if (kind == FailureKind::Run) return run_result::kMailFailed + code;
   run.someNotAccepted = true;
@@ -186,7 +191,7 @@ bool SendJob::WaitForLimits(RunState& run) {
     const LimitWait wait = run.limiter->WaitBefore(CurrentPlatform().Now());
     if (wait.seconds <= 0) return true;
     Emit({.kind = RunEventKind::WaitingForLimit, .seconds = wait.seconds, .reason = wait.setting});
-    if (!WaitSeconds(run, wait.seconds, LimitText(wait) + Sjis("次の送信を"))) return false;
+    if (!WaitSeconds(run, wait.seconds, LimitText(wait) + Sjis("次の送信まで"))) return false;
   }
 }
 

@@ -12,10 +12,10 @@ namespace velkaro {
 // Result codes of a send run. A mail that failed ends the run with
 // kMailFailed + the transport's code of the failed step (101 … 122).
 namespace run_result {
-inline constexpr int kSent = 0;               // every mail was accepted
-inline constexpr int kChecksFailed = 1;       // the checks refused the run; nothing sent
-inline constexpr int kOpenFailed = 10;        // the SMTP connection could not be opened
-inline constexpr int kQuitFailed = 20;        // every mail accepted, QUIT was not
+inline constexpr int kSent = 0;          // every mail was accepted
+inline constexpr int kChecksFailed = 1;  // the checks refused the run; nothing sent
+inline constexpr int kOpenFailed = 10;   // the SMTP connection could not be opened
+inline constexpr int kQuitFailed = 20;   // every mail accepted, QUIT was not
 // With onRecipientFailure=continue: the run went through the whole list
 // and some recipients were refused (or are in doubt); see the result list.
 inline constexpr int kSomeRefused = 30;

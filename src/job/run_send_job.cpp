@@ -19,8 +19,8 @@ int SendJob::RunSendJob() {
   unwrittenLog.clear();
   failureReason.clear();
   RunState run;
-  run.inputs = {bodyText, bodyFilePath, recipientLines, titleIn, substitutionTime,
-                settings_.record};
+  run.inputs = {bodyText, bodyFilePath,     recipientLines,
+                titleIn,  substitutionTime, settings_.record};
   run.policy = RunPolicyOf(settings_.ini);
   run.limiter = std::make_unique<SendRateLimiter>(run.policy);
   StartResults(run.inputs.recipientLines);
@@ -202,6 +202,9 @@ void SendJob::RecordResult(RecipientResult& result, const MailConnection& mail, 
   constexpr int kNoReply = 3;
   // Only these steps end on a server's reply; the others fail before a
   // command or while data goes out, and the last reply is another step's.
+  // Each try of a mail starts afresh: a retry that got through is sent.
+  result.code = 0;
+  result.reply.clear();
   if (code == 0 || code == kPopStep || code == kEnvelopeStep || code == kEndOfDataStep) {
     result.reply = MailConnection::ReplyLine(mail.lastReply);
   }

@@ -162,7 +162,8 @@ TEST_F(JobFileFaultTest, AProgramFolderThatCannotBeWrittenDoesNotStopTheRun) {
                                   (journalKept ? "" : " 送信記録(ジャーナル)を残せませんでした。") +
                                   (listWritten ? "" : " 結果一覧を書き込めませんでした。") +
                                   " 送信ログを書き込めませんでした。");
-      EXPECT_EQ(FolderNames(folder.File("Log")).size(), 1 + (journalKept ? 1u : 0u) + (listWritten ? 1u : 0u))
+      EXPECT_EQ(FolderNames(folder.File("Log")).size(),
+                1 + (journalKept ? 1u : 0u) + (listWritten ? 1u : 0u))
           << "a journal that could not be written is not left behind";
       if (listWritten) {
         EXPECT_TRUE(ReadBytes(job->resultCsvPath)

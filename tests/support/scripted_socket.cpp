@@ -110,6 +110,14 @@ bool ScriptedServer::Connect(const std::string& host, int port) {
   port_ = port;
   ++connects_;
   if (refuseConnect_) return false;
+  if (closed_) {
+    // A new connection after the server hung up: the script goes on with
+    // it, as a server would take the client's next connection.
+    closed_ = false;
+    clientClosed_ = false;
+    outgoing_.clear();
+    matched_ = received_.size();
+  }
   connected_ = true;
   Advance();
   return true;
@@ -117,13 +125,18 @@ bool ScriptedServer::Connect(const std::string& host, int port) {
 
 // Runs the script forward as far as the client's bytes allow.
 void ScriptedServer::Advance() {
+  if (closed_) return;  // the rest waits for the next connection
   while (next_ < steps_.size() && mismatch_.empty()) {
     const Step& step = steps_[next_];
     const std::string pending = received_.substr(matched_);
     switch (step.kind) {
       case Step::Send: outgoing_.push_back(step.bytes); break;
       case Step::AcceptOnly: acceptOnly_ = step.count; break;
-      case Step::Close: closed_ = true; break;
+      case Step::Close:
+        // What follows is for the next connection.
+        closed_ = true;
+        ++next_;
+        return;
       case Step::Handshake: return;  // the client's StartTls takes it
       case Step::Expect: {
         const std::size_t n = std::min(pending.size(), step.bytes.size());

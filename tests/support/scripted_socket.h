@@ -9,7 +9,8 @@
 //                           these bytes (a whole DATA phase);
 //   AcceptOnly(30)          the client's next send call accepts 30 bytes (0
 //                           or less: the call fails);
-//   Close()                 the server closes the connection;
+//   Close()                 the server closes the connection; the steps
+//                           after it are for the client's next connection;
 //   Handshake(outcome)      the client must start TLS here; it gets
 //                           `outcome`, and from then on the transcript
 //                           holds the marker kTlsMarker at that place, so
