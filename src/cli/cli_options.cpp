@@ -1,6 +1,10 @@
 #include "cli/cli_options.h"
 
 #include <array>
+#include <utility>
+#include <vector>
+
+#include "job/run_results.h"
 
 namespace velkaro::cli {
 namespace {
@@ -245,6 +249,36 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   return result;
 }
 
+// The run's result codes from their table, and the front end's own.
+std::string ExitStatusLines() {
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (const RunResultMeaning& m : RunResultMeanings()) {
+    std::string meaning = m.meaning;
+    std::string code = std::to_string(m.code);
+    if (m.code == run_result::kMailFailed) {
+      code = "100+n";
+      meaning = meaning.substr(meaning.find(')') + 2);
+    }
+    rows.emplace_back(code, meaning);
+    if (m.code == run_result::kChecksFailed) {
+      rows.back().second += "; with --check: something was found";
+      rows.emplace_back(std::to_string(kExitUsage),
+                        "wrong options or unusable input (body file, recipient,\n"
+                        "attachment, settings value, journal)");
+      rows.emplace_back(std::to_string(kExitSettingsWrite),
+                        "a settings file or the address book (or the export) could not\n"
+                        "be written, or --store-password could not keep the password");
+    }
+  }
+  std::string text;
+  for (const auto& [code, meaning] : rows) {
+    std::string line = "  " + code + std::string(7 - code.size(), ' ');
+    for (const char c : meaning) line += c == '\n' ? std::string("\n           ") : std::string(1, c);
+    text += line + "\n";
+  }
+  return text;
+}
+
 std::string UsageText() {
   return R"(Usage: velkaro-send [OPTION]... [SETUP.vlk2] [/WORD=VALUE]...
 Send one personalised mail per recipient, as Velkaro's send button does,
@@ -352,25 +386,7 @@ result list, Log/result-YYYYMMDD-hhmmss.csv, and keeps a journal for
 --resume.
 
 Exit status:
-  0      every mail was accepted (or nothing was to be sent)
-  1      the send checks failed (no recipient, no body, an attachment
-           missing); nothing was sent; with --check: something was found
-  2      wrong options or unusable input (body file, recipient,
-           attachment, settings value)
-  3      a settings file or the address book (or the export) could not
-           be written, or --store-password could not keep the password
-  10     the SMTP connection could not be opened
-  20     the server did not accept QUIT after the last mail
-  30     with onRecipientFailure=continue: the run went through the list
-           and some recipients were refused or are in doubt (see the
-           result list)
-  40     stopped (Ctrl-C) while the run waited for a limit or a retry
-  50     the journal could be neither written nor removed; the run
-           stopped rather than send mails it could not record
-  90     a failed run's QUIT failed as well
-  100+n  the run stopped at a mail whose step n failed (105 POP before
-           SMTP, 106 the envelope, ...); earlier mails were sent
-
+)" + ExitStatusLines() + R"(
 Example:
   velkaro-send --to 山田 --to "Taro Suzuki <suzuki@example.jp>" \
                --text notice.txt --attach map.pdf

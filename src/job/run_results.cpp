@@ -21,6 +21,30 @@ const char* OutcomeName(MailOutcome outcome) {
   return "not-sent";
 }
 
+const std::vector<RunResultMeaning>& RunResultMeanings() {
+  static const std::vector<RunResultMeaning> table = {
+      {run_result::kSent, "every mail was accepted (or nothing was to be sent)"},
+      {run_result::kChecksFailed,
+       "the send checks failed (no recipient, no body, an attachment\n"
+       "missing); nothing was sent"},
+      {run_result::kOpenFailed, "the SMTP connection could not be opened"},
+      {run_result::kQuitFailed, "the server did not accept QUIT after the last mail"},
+      {run_result::kSomeRefused,
+       "with onRecipientFailure=continue: the run went through the list\n"
+       "and some recipients were refused or are in doubt (see the\n"
+       "result list)"},
+      {run_result::kStopped, "stopped while the run waited for a limit or a retry"},
+      {run_result::kJournalFailed,
+       "the journal could be neither written nor removed; the run\n"
+       "stopped rather than send mails it could not record"},
+      {run_result::kQuitAfterFailure, "a failed run's QUIT failed as well"},
+      {run_result::kMailFailed,
+       "(100+n) the run stopped at a mail whose step n failed (105 POP\n"
+       "before SMTP, 106 the envelope, ...); earlier mails were sent"},
+  };
+  return table;
+}
+
 std::string FormatResultCsv(const std::vector<RecipientResult>& results) {
   std::string csv =
       "\xEF\xBB\xBF" + FormatCsvRecord({"no", "name", "address", "outcome", "code", "reply"});

@@ -28,6 +28,15 @@ inline constexpr int kQuitAfterFailure = 90;  // a failed run whose QUIT failed 
 inline constexpr int kMailFailed = 100;       // + the failed step of one mail
 }  // namespace run_result
 
+// Each result code with what it means for the user (English, one or more
+// lines of at most 60 characters), in ascending order; the last is the
+// family kMailFailed + n. velkaro-send's help lists them.
+struct RunResultMeaning {
+  int code;
+  const char* meaning;
+};
+const std::vector<RunResultMeaning>& RunResultMeanings();
+
 enum class MailOutcome {
   Sent,     // the server accepted the end of data
   Refused,  // the mail failed at a step; the server did not take it

@@ -36,9 +36,20 @@ void ExpectSame(const CliOptions& got, const CliOptions& want) {
   EXPECT_EQ(got.help, want.help);
   EXPECT_EQ(got.version, want.version);
   EXPECT_EQ(got.programWords, want.programWords);
+  EXPECT_EQ(got.resume, want.resume);
+  EXPECT_EQ(got.force, want.force);
+  EXPECT_EQ(got.includeInDoubt, want.includeInDoubt);
 }
 
 const AcceptedCase kAccepted[] = {
+    {"resume_with_its_options",
+     {"--include-in-doubt", "--resume=Log/journal-20261206-093015.txt", "--force", "--sound"},
+     Want([](CliOptions& o) {
+       o.resume = "Log/journal-20261206-093015.txt";
+       o.force = true;
+       o.includeInDoubt = true;
+       o.sound = true;
+     })},
     {"setup_files_and_the_programs_own_words",
      {"--to", "x", "job.vlk2", "/text=/home/u/案内.txt", "/sendinf=<clip>", "/send=on", "--",
       "--odd.vlk2"},
@@ -128,6 +139,11 @@ const RefusedCase kRefused[] = {
     {"text_twice", {"--text", "a", "--text", "b"}, "only once"},
     {"empty_text", {"--text="}, "--text needs a file name"},
     {"empty_attach", {"--attach", ""}, "--attach needs a file name"},
+    {"resume_with_a_body", {"--resume", "j.txt", "--text", "a.txt"}, "--resume sends what"},
+    {"resume_dry_run", {"--resume", "j.txt", "--dry-run"}, "--resume sends what"},
+    {"resume_twice", {"--resume", "a", "--resume", "b"}, "--resume can be given only once"},
+    {"force_alone", {"--force", "--to", "x"}, "--force goes with --resume"},
+    {"in_doubt_alone", {"--include-in-doubt", "--to", "x"}, "--include-in-doubt goes with"},
     {"check_with_a_dry_run", {"--check", "--to", "x", "--dry-run"}, "--check or --dry-run"},
     {"check_with_an_import", {"--check", "--import-addresses", "a.csv"}, "cannot be combined"},
     {"check_with_eml", {"--check", "--to", "x", "--eml", "out"}, "--eml goes with the --dry-run"},

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/cli_options.h"
 #include "core/encoding.h"
+#include "job/run_results.h"
 
 namespace velkaro::cli {
 namespace {
@@ -50,6 +52,25 @@ TEST(RunReport, TheLastTranscriptIsTheFailedMails) {
       Utf8ToSjis("★To A<a@example.jp>\r\n  ok\r\n★To B<b@example.jp>\r\n  失敗\r\n");
   EXPECT_EQ(LastTranscript(details), Utf8ToSjis("★To B<b@example.jp>\r\n  失敗\r\n"));
   EXPECT_EQ(LastTranscript(""), "");
+}
+
+}  // namespace
+}  // namespace velkaro::cli
+
+namespace velkaro::cli {
+namespace {
+
+// One table of result codes: the help lists each, and the report explains
+// each in its own words.
+TEST(RunReport, EveryResultCodeIsInTheHelpAndExplained) {
+  const std::string help = UsageText();
+  for (const RunResultMeaning& m : RunResultMeanings()) {
+    const std::string code = m.code == run_result::kMailFailed ? "100+n" : std::to_string(m.code);
+    EXPECT_NE(help.find("\n  " + code + " "), std::string::npos) << code;
+    const int result = m.code == run_result::kMailFailed ? m.code + 6 : m.code;
+    EXPECT_EQ(ResultExplanation(result, 1, 2).find("the run ended with result"), std::string::npos)
+        << code;
+  }
 }
 
 }  // namespace
