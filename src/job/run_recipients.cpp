@@ -101,8 +101,6 @@ int SendJob::SendAttempt(RunState& run, int index, const MailContent& content, i
   }
   if (!WaitForLimits(run)) return run_result::kStopped;
   Emit({.kind = RunEventKind::MailStarted, .mail = index, .attempt = attempt});
-  SetStatus(" " + std::to_string(index + 1) + Sjis("通目: ") + content.recipientName + "<" +
-            content.recipientAddress + ">");
   run.limiter->MailStarted(CurrentPlatform().Now());
   mail.SetSpeed(settings_.record.speed);
   mail.beforeEndOfData = [this, &run, index] {
@@ -120,7 +118,6 @@ int SendJob::SendAttempt(RunState& run, int index, const MailContent& content, i
   }
   if (code == 0) {
     Emit({.kind = RunEventKind::MailSent, .mail = index, .reply = result.reply});
-    PlayEventSound(3);
     mail.ResetProgress();
     return RecordOutcome(run, index) ? 0 : run_result::kJournalFailed;
   }

@@ -172,8 +172,17 @@ int SendJob::RefusedCount() const {
   return refused;
 }
 
+// The window's status text and sounds of a mail are made from its events,
+// as any other front end's display is.
 void SendJob::Emit(const RunEvent& event) {
   if (onRunEvent) onRunEvent(event);
+  if (event.kind == RunEventKind::MailStarted) {
+    const RecipientResult& r = results[static_cast<std::size_t>(event.mail)];
+    SetStatus(" " + std::to_string(event.mail + 1) + Sjis("通目: ") + r.name + "<" + r.address +
+              ">");
+  } else if (event.kind == RunEventKind::MailSent) {
+    PlayEventSound(3);
+  }
 }
 
 void SendJob::StartResults(const std::string& lines) {
