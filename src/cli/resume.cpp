@@ -21,6 +21,10 @@ int PrepareResumeJob(SendJob& job, const CliOptions& options) {
     Say(error);
     return kExitUsage;
   }
+  if (JournalInUse(*options.resume)) {
+    Say(*options.resume + " belongs to a run that is still sending; resume it when it has ended");
+    return kExitUsage;
+  }
   if (journal->resumed) {
     // Its recipients went to a later run, whose journal is the one to take.
     Say(*options.resume + " was resumed already; resume the journal of that run instead");

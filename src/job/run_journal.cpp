@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -190,6 +191,10 @@ bool JournalWriter::Open(const std::string& programFolder, const JournalHeader& 
     path_.clear();
     return false;
   }
+  // Held while the run works (the lock goes with the descriptor, also when
+  // the process dies): another window or velkaro-send must not take up a
+  // run that is still sending.
+  ::flock(fd_, LOCK_EX | LOCK_NB);
   std::string text = std::string(kMagic) + "\n";
   text += "start\t" + std::to_string(static_cast<long long>(header.start)) + "\t" +
           Zentool().FormatDateTime(header.start, 15) + "\n";
@@ -341,6 +346,14 @@ std::optional<JournalState> ReadJournal(const std::string& path, std::string* er
   return state;
 }
 
+bool JournalInUse(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool inUse = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return inUse;
+}
+
 bool MarkJournal(const std::string& path, const std::string& record) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   if (fd < 0) return false;
@@ -374,7 +387,7 @@ std::vector<std::string> UnfinishedJournals(const std::string& programFolder) {
   for (const std::string& name : names) {
     const std::string path = folder + "/" + name;
     const std::optional<JournalState> state = ReadJournal(path, nullptr);
-    if (state && !state->finished && !state->resumed && !state->noOffer) {
+    if (state && !state->finished && !state->resumed && !state->noOffer && !JournalInUse(path)) {
       unfinished.push_back(path);
     }
   }

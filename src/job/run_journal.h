@@ -101,11 +101,15 @@ struct JournalState {
 // or cannot be read. A last line cut short by a crash is ignored.
 std::optional<JournalState> ReadJournal(const std::string& path, std::string* error);
 
+// Whether a run is still writing the journal (in this or another process).
+bool JournalInUse(const std::string& path);
+
 // Appends one record ("resumed\t…", "no-offer") to an existing journal.
 bool MarkJournal(const std::string& path, const std::string& record);
 
 // Journals of runs that ended without their "end" record (a crash, a
-// kill), not resumed and not declined, newest first.
+// kill), not resumed, not declined and not still being written, newest
+// first.
 std::vector<std::string> UnfinishedJournals(const std::string& programFolder);
 
 }  // namespace velkaro

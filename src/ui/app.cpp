@@ -1,6 +1,7 @@
 #include "ui/app.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <vector>
 
@@ -64,6 +65,9 @@ int RunWindow(qt::QtPlatform& platform, const CommandLine& line) {
     return 1;
   }
   frame.show();
+  // Asked from the event loop, over the window as the user sees it; a
+  // start with work of its own on the command line is not asked.
+  QTimer::singleShot(0, &frame, [&frame] { frame.OfferUnfinishedRun(); });
   return QApplication::exec();
 }
 

@@ -20,6 +20,7 @@
 #include "ui/dialogs/dialogs.h"
 #include "ui/dialogs/result_dialog.h"
 #include "ui/print_page.h"
+#include "ui/resume_offer.h"
 
 namespace velkaro::ui {
 namespace {
@@ -144,6 +145,10 @@ std::vector<std::string> CMainFrame::InitialUpdate() {
   return view_->OnInitialUpdate();
 }
 
+ResumeOffer CMainFrame::OfferUnfinishedRun() {
+  return ui::OfferUnfinishedRun(*view_, doc_);
+}
+
 void CMainFrame::MoveToStoredPosition() {
   QPoint at(doc_.settings.record.windowLeft, doc_.settings.record.windowTop);
   // A position from a screen that is gone would leave the window out of
@@ -196,6 +201,9 @@ void CMainFrame::OnSend() {
   view_->PullFromControls();
   if (!view_->BodyFitsShiftJis(true)) return;
   const int result = job.RunSendJob();
+  // A run past its checks has marked the run it resumed as taken up, and
+  // its own journal holds the rest: the next run is a new one.
+  if (result >= 0 && result != run_result::kChecksFailed) ForgetResumedRun(job);
   if (closeAfterRun_) {
     closeAfterRun_ = false;
     CurrentPlatform().PostCloseRequest();

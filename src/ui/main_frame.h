@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "ui/resume_offer.h"
 #include "ui/velkaro_doc.h"
 #include "ui/velkaro_view.h"
 
@@ -39,6 +40,9 @@ class CMainFrame : public QMainWindow, public CommandTarget, public TimerTarget 
   // the form's first initial update (the command line); the body files of
   // the command line that could not be opened.
   std::vector<std::string> InitialUpdate();
+  // Once the window is up: offers to take up the newest send run that
+  // ended without finishing (see resume_offer.h).
+  ResumeOffer OfferUnfinishedRun();
 
   // Shows the text in the status bar's first pane and paints it at once:
   // a send run does not return to the event loop between its texts.

@@ -25,6 +25,7 @@
 #include "platform/qt/qt_platform.h"
 #include "ui/dialog_units.h"
 #include "ui/dialogs/dialogs.h"
+#include "ui/resume_offer.h"
 
 namespace velkaro::ui {
 namespace {
@@ -368,6 +369,7 @@ bool CVelkaroView::OnCommand(int id) {
     default: return false;
   }
   PullFromControls();
+  const std::string bodyBefore = job_.bodyFilePath;
   switch (id) {
     case kCmdNewBody: NewBodyCommand(); break;
     case kCmdOpenBody: OpenBody(); break;
@@ -389,8 +391,16 @@ bool CVelkaroView::OnCommand(int id) {
     case kCmdDetails: Details(); break;
     default: break;
   }
+  // Saving under another name keeps the text, and so the resumed run.
+  if (id != kCmdSaveBody && id != kCmdSaveBodyAs) ForgetResumeIfBodyReplaced(bodyBefore);
   JobChanged();
   return true;
+}
+
+void CVelkaroView::ForgetResumeIfBodyReplaced(const std::string& bodyBefore) {
+  // Another body is another run: sending it must not take up (and mark)
+  // the unfinished run whose rest the form was loaded with.
+  if (!job_.resumesJournal.empty() && job_.bodyFilePath != bodyBefore) ForgetResumedRun(job_);
 }
 
 void CVelkaroView::OnExitButton() {
@@ -429,7 +439,9 @@ bool CVelkaroView::eventFilter(QObject* watched, QEvent* event) {
       const std::vector<std::string> files = DroppedFiles(drop->mimeData());
       if ((bodyTarget || attachmentTarget) && !files.empty()) {
         PullFromControls();
+        const std::string bodyBefore = job_.bodyFilePath;
         DropFiles(watched, files);
+        ForgetResumeIfBodyReplaced(bodyBefore);
         JobChanged();
         drop->acceptProposedAction();
         return true;

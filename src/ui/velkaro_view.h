@@ -136,6 +136,9 @@ class CVelkaroView : public QWidget, public SendJobView {
   bool OfferToSaveChangedBody();
   bool ClearBodyAfterQuestion();
   bool LoadBodyReported(const std::string& path);
+  // Drops the resumed run (see resume_offer.h) when a command put another
+  // body file in the form than `bodyBefore`.
+  void ForgetResumeIfBodyReplaced(const std::string& bodyBefore);
   SaveOutcome WriteBody(const std::string& path, bool noQuestion);
   void DropFiles(QObject* target, const std::vector<std::string>& files);
   void Preview();

@@ -125,7 +125,22 @@ TEST_F(JournalTest, RunsInTheSameSecondGetJournalsOfTheirOwn) {
   ASSERT_TRUE(second.Open(dir.path(), Header()));
   EXPECT_EQ(second.Path(), dir.File("Log/journal-20261206-093015-2.txt"));
   ASSERT_TRUE(first.Finished(0));
-  EXPECT_EQ(UnfinishedJournals(dir.path()), std::vector<std::string>{second.Path()});
+  ASSERT_TRUE(second.Finished(0));
+  EXPECT_NE(ReadBytes(first.Path()), "");
+  EXPECT_TRUE(UnfinishedJournals(dir.path()).empty());
+}
+
+// A run still sending (here or in another program) is not offered: taking
+// it up would send its remaining mails twice.
+TEST_F(JournalTest, AJournalStillBeingWrittenIsNotOffered) {
+  auto running = std::make_unique<JournalWriter>();
+  ASSERT_TRUE(running->Open(dir.path(), Header()));
+  const std::string path = running->Path();
+  EXPECT_TRUE(JournalInUse(path));
+  EXPECT_TRUE(UnfinishedJournals(dir.path()).empty());
+  running.reset();  // the process ended without finishing the run
+  EXPECT_FALSE(JournalInUse(path));
+  EXPECT_EQ(UnfinishedJournals(dir.path()), std::vector<std::string>{path});
 }
 
 TEST_F(JournalTest, OnlyUnfinishedJournalsNotTakenUpAreOffered) {
@@ -133,24 +148,26 @@ TEST_F(JournalTest, OnlyUnfinishedJournalsNotTakenUpAreOffered) {
   JournalWriter finished;
   ASSERT_TRUE(finished.Open(dir.path(), h));
   ASSERT_TRUE(finished.Finished(0));
-  h.start += 60;
-  JournalWriter crashed;
-  ASSERT_TRUE(crashed.Open(dir.path(), h));
-  h.start += 60;
-  JournalWriter newer;
-  ASSERT_TRUE(newer.Open(dir.path(), h));
+  // Runs whose program went away without ending them.
+  const auto crash = [&](std::time_t start) {
+    h.start = start;
+    JournalWriter writer;
+    EXPECT_TRUE(writer.Open(dir.path(), h));
+    return writer.Path();
+  };
+  const std::string crashed = crash(h.start + 60);
+  const std::string newer = crash(h.start + 60);
   WriteBytes(dir.File("Log/journal-20261206-100000.txt"), "not a journal\n");
-  EXPECT_EQ(UnfinishedJournals(dir.path()),
-            (std::vector<std::string>{newer.Path(), crashed.Path()}));
+  EXPECT_EQ(UnfinishedJournals(dir.path()), (std::vector<std::string>{newer, crashed}));
 
   // A crash may leave the last line without its end: the mark starts a
   // line of its own.
-  WriteBytes(newer.Path(), ReadBytes(newer.Path()) + "sent\t1\t25");
-  ASSERT_TRUE(MarkJournal(newer.Path(), "no-offer"));
-  ASSERT_TRUE(MarkJournal(crashed.Path(), "resumed\t" + dir.File("Log/other.txt")));
+  WriteBytes(newer, ReadBytes(newer) + "sent\t1\t25");
+  ASSERT_TRUE(MarkJournal(newer, "no-offer"));
+  ASSERT_TRUE(MarkJournal(crashed, "resumed\t" + dir.File("Log/other.txt")));
   EXPECT_TRUE(UnfinishedJournals(dir.path()).empty());
-  EXPECT_TRUE(ReadJournal(newer.Path(), nullptr)->noOffer);
-  EXPECT_TRUE(ReadJournal(crashed.Path(), nullptr)->resumed);
+  EXPECT_TRUE(ReadJournal(newer, nullptr)->noOffer);
+  EXPECT_TRUE(ReadJournal(crashed, nullptr)->resumed);
   EXPECT_FALSE(MarkJournal(dir.File("Log/missing.txt"), "no-offer"));
 }
 
