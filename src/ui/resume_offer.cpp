@@ -81,8 +81,8 @@ std::string Question(const JournalState& journal, const RunCounts& counts) {
           Sjis(
               " 通への送信を準備しますか？\r\n\r\n"
               "  [はい]: 本文・添付ファイル・残りの宛先を読み込みます(送信はまだしません)。\r\n"
-              "  [いいえ]: 今回は何もしません(次回の起動時にまた尋ねます)。\r\n"
-              "  [キャンセル]: この送信については今後尋ねません。");
+              "  [いいえ]: この送信については今後尋ねません。\r\n"
+              "  [キャンセル]: 今回は何もしません(次回の起動時にまた尋ねます)。");
   return text;
 }
 
@@ -181,7 +181,9 @@ ResumeOffer OfferUnfinishedRun(CVelkaroView& view, CVelkaroDoc& doc) {
   switch (CurrentPlatform().MessageBox(Question(*journal, counts), MsgButtons::YesNoCancel,
                                        MsgIcon::Question)) {
     case MsgAnswer::Yes: return Load(view, doc, *journal);
-    case MsgAnswer::Cancel:
+    // Never asking again takes a deliberate No: Esc and the close box
+    // answer Cancel, which only puts the question off.
+    case MsgAnswer::No:
       if (!MarkJournal(path, "no-offer")) {
         CurrentPlatform().MessageBox(
             Sjis("送信記録(ジャーナル)に書き込めませんでした。次回の起動時にまた尋ねます。\r\n") +

@@ -249,26 +249,26 @@ TEST_F(StartupResume, AnotherBodyInTheFormEndsTheResumeButListEditsKeepIt) {
   }
 }
 
-TEST_F(StartupResume, NoLeavesEverythingAndTheNextStartAsksAgain) {
+TEST_F(StartupResume, CancelLeavesEverythingAndTheNextStartAsksAgain) {
   Start();
   const std::string journal = Journal(At(6, 9, 30), {MailOutcome::Sent, MailOutcome::NotSent});
   const FormState before = Form();
-  platform.QueueAnswer(MsgAnswer::No);
+  platform.QueueAnswer(MsgAnswer::Cancel);
   EXPECT_EQ(Offer(), ResumeOffer::Declined);
   EXPECT_EQ(Form(), before);
   EXPECT_TRUE(Offered(journal));
 
   Start();
-  platform.QueueAnswer(MsgAnswer::No);
+  platform.QueueAnswer(MsgAnswer::Cancel);
   EXPECT_EQ(Offer(), ResumeOffer::Declined);
   EXPECT_EQ(platform.MessageBoxes().size(), 2u);
 }
 
-TEST_F(StartupResume, CancelMarksTheRunAndTheNextStartDoesNotAsk) {
+TEST_F(StartupResume, NoMarksTheRunAndTheNextStartDoesNotAsk) {
   Start();
   const std::string journal = Journal(At(6, 9, 30), {MailOutcome::Sent, MailOutcome::NotSent});
   const FormState before = Form();
-  platform.QueueAnswer(MsgAnswer::Cancel);
+  platform.QueueAnswer(MsgAnswer::No);
   EXPECT_EQ(Offer(), ResumeOffer::Silenced);
   EXPECT_EQ(Form(), before);
   const std::optional<JournalState> marked = ReadJournal(journal, nullptr);
