@@ -118,22 +118,29 @@ bool EnsureFolder(const std::string& folder) {
   return ::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
-std::optional<std::string> ReadWhole(const std::string& path) {
+// Hands a file's bytes to `take` piece by piece; false when it cannot be
+// read to its end.
+template <typename Take>
+bool ReadPieces(const std::string& path, Take take) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string bytes;
+  if (fd < 0) return false;
   char buffer[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
+    if (n <= 0) {
       ::close(fd);
-      return std::nullopt;
+      return n == 0;
     }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
+    take(buffer, static_cast<std::size_t>(n));
   }
-  ::close(fd);
+}
+
+std::optional<std::string> ReadWhole(const std::string& path) {
+  std::string bytes;
+  if (!ReadPieces(path, [&](const char* data, std::size_t n) { bytes.append(data, n); })) {
+    return std::nullopt;
+  }
   return bytes;
 }
 
@@ -146,21 +153,10 @@ std::string Sha256Hex(const std::string& bytes) {
 }
 
 std::optional<std::string> FileSha256Hex(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
   Digest digest;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    digest.Add(buffer, static_cast<std::size_t>(n));
+  if (!ReadPieces(path, [&](const char* data, std::size_t n) { digest.Add(data, n); })) {
+    return std::nullopt;
   }
-  ::close(fd);
   return digest.Hex();
 }
 
