@@ -104,13 +104,20 @@ int SendJob::SendAttempt(RunState& run, int index, const MailContent& content, i
   run.limiter->MailStarted(CurrentPlatform().Now());
   mail.SetSpeed(settings_.record.speed);
   mail.beforeEndOfData = [this, &run, index] {
-    if (run.journal.IsOpen()) KeepJournal(run, run.journal.EndOfDataGoing(index));
+    return !run.journal.IsOpen() || KeepJournal(run, run.journal.EndOfDataGoing(index));
   };
   const bool firstOnConnection = run.mailsOnConnection++ == 0;
   const int code = mail.SendOneMail({content.subject, content.body, content.attachmentList,
                                      content.recipientName, content.recipientAddress,
                                      firstOnConnection ? 1 : 0});
   mail.beforeEndOfData = nullptr;
+  if (run.journalStuck) {
+    // The journal could neither take this mail nor be removed: the mail was
+    // not ended, and no further mail goes out unrecorded.
+    result = RecipientResult{result.name, result.address, MailOutcome::NotSent, 0, {}, result.line};
+    sendDetails += mail.GetTranscript();
+    return run_result::kJournalFailed;
+  }
   RecordResult(result, mail, code);
   sendDetails += mail.GetTranscript();
   if (code != 0 && !mail.GetFailureReason().empty()) {

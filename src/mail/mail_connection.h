@@ -206,7 +206,10 @@ class MailConnection {
   std::int32_t envelopeStep = 0;
   // Called just before the end of data goes out: from then on the server
   // may deliver the mail, and a record kept outside the process must know.
-  std::function<void()> beforeEndOfData;
+  // False when it could not be told: the mail is then not ended (the
+  // connection is dropped, the server discards it) and the end of data
+  // fails as not sent.
+  std::function<bool()> beforeEndOfData;
   // Set by the stop request at any time; ends a TLS handshake in progress.
   std::int32_t stopRequested = 0;
   // Set by a handler to give up the connection's dialogue for good: every

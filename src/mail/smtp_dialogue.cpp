@@ -16,6 +16,7 @@
 #include <array>
 #include <string>
 
+#include "core/encoding.h"
 #include "core/zentool.h"
 #include "mail/mail_connection.h"
 
@@ -71,8 +72,15 @@ int MailConnection::SmtpReset() {
 // read as mail content, and an unanswered one may yet be answered.
 int MailConnection::SmtpEndData() {
   if (!smtpSocket) return 1;
-  if (beforeEndOfData) beforeEndOfData();
   const StepCodes codes{1, 3, 2};
+  if (beforeEndOfData && !beforeEndOfData()) {
+    transcript += Sjis(
+        "  送信記録を書き込めないため、このメールを終えずに接続を切りました"
+        "(このメールは配信されません)。\r\n");
+    endOfDataCode = codes.shortSend;
+    SmtpAbandon();
+    return codes.shortSend;
+  }
   const int code = Command(*smtpSocket, "\r\n.\r\n", "250", codes, ReplyKind::Smtp);
   endOfDataCode = code;
   if (OutOfStep(code, codes)) SmtpAbandon();
