@@ -73,6 +73,17 @@ int MailConnection::SmtpReset() {
 int MailConnection::SmtpEndData() {
   if (!smtpSocket) return 1;
   const StepCodes codes{1, 3, 2};
+  // A server that hung up during the data (its own time-out) has thrown
+  // the mail away. The terminator would still leave without an error (the
+  // hang-up only shows on the next read), and the missing reply would
+  // leave the mail in doubt though it certainly did not arrive.
+  if (smtpSocket->HungUp()) {
+    transcript +=
+        Sjis("  メールを終える前にサーバーが接続を切りました(このメールは配信されません)。\r\n");
+    endOfDataCode = codes.shortSend;
+    SmtpAbandon();
+    return codes.shortSend;
+  }
   if (beforeEndOfData && !beforeEndOfData()) {
     transcript += Sjis(
         "  送信記録を書き込めないため、このメールを終えずに接続を切りました"

@@ -61,6 +61,12 @@ class StreamSocket {
   // Receives up to `capacity` bytes; the count, 0 when the peer closed the
   // connection, less than 0 on failure.
   virtual int Receive(char* buffer, int capacity) = 0;
+  // True when the peer has hung up and nothing is left to read; asked once,
+  // without waiting.
+  virtual bool HungUp() {
+    int count = 0;
+    return !ReadableBytes(count);
+  }
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
 

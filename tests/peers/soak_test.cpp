@@ -56,6 +56,8 @@ class PatientSocket final : public StreamSocket {
     return true;
   }
   int Receive(char* buffer, int capacity) override { return inner_->Receive(buffer, capacity); }
+  // A question, not a wait for a reply: no patience.
+  bool HungUp() override { return inner_->HungUp(); }
   void Close() override { inner_->Close(); }
   bool IsOpen() const override { return inner_->IsOpen(); }
 
