@@ -19,4 +19,7 @@ cmake --build "$build"
 export ASAN_OPTIONS="allocator_may_return_null=1:detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$(nproc)"
+# The 10,000-mail soak run is left to the plain build (and to
+# scripts/soak.sh): under the sanitizers it takes minutes and finds nothing
+# the shorter runs of the same code do not.
+ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$(nproc)" -E '^SoakRun\.'

@@ -14,4 +14,4 @@ cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$(nproc)"
 
 bash scripts/sanitize.sh "${VELKARO_SANITIZE_DIR:-build-asan}"
-bash scripts/fuzz.sh "${VELKARO_FUZZ_SECONDS:-20}"
+bash scripts/fuzz.sh "${VELKARO_FUZZ_SECONDS:-10}"

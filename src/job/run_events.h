@@ -14,7 +14,7 @@ enum class RunEventKind {
   MailSent,         // the server accepted mail `mail`
   MailRefused,      // mail `mail` failed with the run's `code`, `reply`
   MailInDoubt,      // the end of data of mail `mail` got no reply
-  MailSkipped,      // mail `mail` is not sent by this run (resumed runs)
+  MailSkipped,      // mail `mail` is left out by this run
   ConnectionLost,   // the SMTP connection went away during mail `mail`
   Reconnecting,     // a new connection for try `attempt` after `seconds`
   WaitingForLimit,  // `seconds` to wait because of the setting `reason`
