@@ -11,6 +11,8 @@ packages=(
   python3 python3-aiosmtpd dovecot-pop3d postfix nkf media-types
   libsecret-tools gnome-keyring dbus dbus-x11
   spamassassin
+  ccache xdotool openbox qt6-translations-l10n
+  lintian desktop-file-utils appstream groff-base man-db dpkg-dev
 )
 # Node.js for the second mail reader of the peer tests (mailparser): the
 # machines may already carry a newer one from elsewhere; Debian's only

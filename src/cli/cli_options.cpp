@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/man_page.h"
 #include "job/run_results.h"
 
 namespace velkaro::cli {
@@ -40,6 +41,8 @@ constexpr std::array kOptions = {
     KnownOption{"--help", Takes::Nothing},
     KnownOption{"--version", Takes::Nothing},
     KnownOption{"-h", Takes::Nothing},
+    // Hidden: the build writes the manual page with it.
+    KnownOption{"--man-page", Takes::Nothing},
 };
 
 // The program's own option words. They look like absolute paths, so they
@@ -162,6 +165,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       o.version = true;
       return result;
     }
+    if (name == "--man-page") {
+      o.manPage = true;
+      return result;
+    }
     if (name == "--text") {
       if (o.textFile) {
         result.error = "--text can be given only once";
@@ -249,8 +256,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   return result;
 }
 
-// The run's result codes from their table, and the front end's own.
-std::string ExitStatusLines() {
+std::vector<std::pair<std::string, std::string>> ExitStatusRows() {
   std::vector<std::pair<std::string, std::string>> rows;
   for (const RunResultMeaning& m : RunResultMeanings()) {
     std::string meaning = m.meaning;
@@ -270,14 +276,37 @@ std::string ExitStatusLines() {
                         "be written, or --store-password could not keep the password");
     }
   }
+  return rows;
+}
+
+std::vector<std::string> OptionNames() {
+  std::vector<std::string> names;
+  for (const KnownOption& known : kOptions) {
+    if (std::string(known.name) != "--man-page") names.emplace_back(known.name);
+  }
+  for (const char* word : kSlashOptions) {
+    std::string name = word;
+    names.push_back(name.substr(0, name.find('=') + 1));
+  }
+  return names;
+}
+
+namespace {
+
+// The run's result codes from their table, and the front end's own.
+std::string ExitStatusLines() {
   std::string text;
-  for (const auto& [code, meaning] : rows) {
+  for (const auto& [code, meaning] : ExitStatusRows()) {
     std::string line = "  " + code + std::string(7 - code.size(), ' ');
-    for (const char c : meaning) line += c == '\n' ? std::string("\n           ") : std::string(1, c);
+    for (const char c : meaning) {
+      line += c == '\n' ? std::string("\n           ") : std::string(1, c);
+    }
     text += line + "\n";
   }
   return text;
 }
+
+}  // namespace
 
 std::string UsageText() {
   return R"(Usage: velkaro-send [OPTION]... [SETUP.vlk2] [/WORD=VALUE]...
@@ -290,9 +319,12 @@ The first line of the body text is the subject. Placeholders such as
 ((name)) and ((today)) are filled in for each recipient.
 
   SETUP.vlk2           a send setup file: body, attachments, recipients
-  /sendinf=FILE        the same (or /sendinf=<clip> for the clipboard);
-  /text=FILE           /text= and /to= as the window program takes them
-  /to=RECIPIENT          ("/send=" and "/quit=" change nothing here)
+  /sendinf=FILE        the same (or /sendinf=<clip> for the clipboard)
+  /text=FILE           the body text, as the window program takes it
+  /to=RECIPIENT        a recipient, as the window program takes it
+  /send=on, /send=off, /quit=on, /quit=off
+                       taken, but change nothing here: velkaro-send always
+                         sends once and ends
   --text FILE          the body text (Shift_JIS or UTF-8)
   --to RECIPIENT       a registered name of the address book, or
                          "Display Name <address>"; may be repeated
@@ -386,7 +418,8 @@ result list, Log/result-YYYYMMDD-hhmmss.csv, and keeps a journal for
 --resume.
 
 Exit status:
-)" + ExitStatusLines() + R"(
+)" + ExitStatusLines() +
+         R"(
 Example:
   velkaro-send --to 山田 --to "Taro Suzuki <suzuki@example.jp>" \
                --text notice.txt --attach map.pdf
@@ -399,6 +432,43 @@ std::string VersionText(const std::string& version) {
 
 std::string TryHelpText() {
   return std::string("Try '") + kProgramName + " --help' for more information.\n";
+}
+
+std::string ManPageText(const std::string& version) {
+  ManPageSource source;
+  source.name = kProgramName;
+  source.summary = "send personalised Japanese mails from the command line";
+  source.version = version;
+  source.help = UsageText();
+  for (const auto& [code, meaning] : ExitStatusRows()) {
+    std::string text;
+    for (const char c : meaning) text += c == '\n' ? ' ' : c;
+    source.exitStatus.push_back({code, text});
+  }
+  source.extraEnvironment = {
+      {"TERM",
+       "when it is \"dumb\" (or standard error is no terminal) the progress "
+       "is written as plain lines instead of one redrawn line."},
+      {"COLUMNS", "the width of the progress line when the terminal does not say."},
+  };
+  source.examples = {
+      {"velkaro-send --to 山田 --to \"Taro Suzuki <suzuki@example.jp>\" \\\n"
+       "             --text notice.txt --attach map.pdf",
+       "Send notice.txt with map.pdf to the address book's 山田 and to one more address:"},
+      {"velkaro-send --dry-run --text notice.txt --to 山田",
+       "Show the mail as it would go out, sending nothing:"},
+      {"velkaro-send --check --text notice.txt --to 山田 --to 鈴木",
+       "Look for problems before a run:"},
+      {"velkaro-send --set smtpServer=mail.example.jp --set smtpPort=587\n"
+       "velkaro-send --set smtpSecurity=starttls --set smtpUser=taro\n"
+       "velkaro-send --store-password",
+       "Set up the server and keep the password in the desktop's secret store:"},
+      {"velkaro-send --resume Log/journal-20261208-093000.txt",
+       "After a crash or a failed run, send the mails the server did not accept:"},
+      {"velkaro-send --import-addresses members.csv --map Mail=mailaddr --dry-run",
+       "Look at what an address import would take:"},
+  };
+  return ManPage(source);
 }
 
 }  // namespace velkaro::cli

@@ -35,6 +35,7 @@ struct CliOptions {
   bool sound = false;
   bool help = false;
   bool version = false;
+  bool manPage = false;  // --man-page (hidden): the manual page in roff
   // The address book to and from CSV; --dry-run with an import shows the
   // rows that would be taken and saves nothing.
   std::optional<std::string> importAddresses;  // --import-addresses
@@ -77,5 +78,13 @@ std::string UsageText();
 std::string VersionText(const std::string& version);
 // The hint after an error, as GNU tools give it.
 std::string TryHelpText();
+// The manual page velkaro-send(1) in roff, made from UsageText().
+std::string ManPageText(const std::string& version);
+// Exit statuses with their meanings (lines split by "\n"), in order:
+// the run's result codes and the front end's own.
+std::vector<std::pair<std::string, std::string>> ExitStatusRows();
+// Every option the parser takes (the program's words as "/text="), but
+// the hidden --man-page.
+std::vector<std::string> OptionNames();
 
 }  // namespace velkaro::cli

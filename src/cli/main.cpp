@@ -27,6 +27,7 @@
 #include "data/settings_file.h"
 #include "job/default_sounds.h"
 #include "job/eml_export.h"
+#include "job/run_results.h"
 #include "job/send_check.h"
 #include "job/send_job.h"
 #include "job/send_log.h"
@@ -229,7 +230,7 @@ int DryRun(const SendJob& job, Settings& settings, const std::optional<std::stri
   const std::string problems = CheckProblems(job);
   if (!problems.empty()) {
     Write(stderr, HeadlessPlatform::FormatMessage(problems, MsgButtons::Ok));
-    return 1;
+    return run_result::kChecksFailed;
   }
   const auto mails = ComposeMails(job, settings.record);
   Write(stdout, FormatDryRun(mails, job, settings.record));
@@ -265,7 +266,7 @@ int CheckRun(const SendJob& job, const std::string& addressBook) {
   }
   Write(stderr, std::string(kProgramName) + ": check: " + std::to_string(findings.size()) +
                     " problem(s) found for " + recipients + "; nothing was sent\n");
-  return 1;
+  return run_result::kChecksFailed;
 }
 
 int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
@@ -326,7 +327,7 @@ int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
   platform.SetMessageSink(nullptr);
   platform.SetCommandTarget(nullptr);
 
-  if (result >= 100) {
+  if (result > run_result::kMailFailed) {
     const std::string transcript = LastTranscript(job.sendDetails);
     if (!transcript.empty()) {
       Write(stderr, "--- what happened to the mail that failed ---\n" + ForTerminal(transcript));
@@ -337,8 +338,8 @@ int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
   job.onRunEvent = nullptr;
   const int total = Zentool().ZenCountLines(job.recipientLines);
   std::string explanation = ResultExplanation(result, display.CurrentMail(), total);
-  if (stopAnnounced && result != 0) explanation += " (stopped on request)";
-  if (result == 10) {
+  if (stopAnnounced && result != run_result::kSent) explanation += " (stopped on request)";
+  if (result == run_result::kOpenFailed) {
     explanation += " (" + SjisToUtf8(FieldText(settings.record.server.smtpServer)) + " port " +
                    std::to_string(settings.record.server.smtpPort) + ")";
   }
@@ -397,6 +398,8 @@ int Run(const CliOptions& options) {
   for (const std::string& warning : IniValueWarnings(settings.ini)) Error(warning);
   // Like the program at start: the event sounds always find a file.
   EnsureDefaultSounds(settings.GetProgramFolder());
+  EnsureAddressBook(Zentool().ZenJoinPath(settings.GetProgramFolder(),
+                                          FieldText(settings.record.addressFileName)));
 
   if (!options.sets.empty()) {
     if (const int status = ApplySettingsChanges(settings, options); status != 0) return status;
@@ -462,6 +465,10 @@ int main(int argc, char* argv[]) {
   }
   if (parsed.options.version) {
     Write(stdout, VersionText(velkaro::posix::BuildVersion()));
+    return 0;
+  }
+  if (parsed.options.manPage) {
+    Write(stdout, ManPageText(velkaro::posix::BuildVersion()));
     return 0;
   }
   return Run(parsed.options);

@@ -1,11 +1,15 @@
 #include "job/default_sounds.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "core/atomic_file.h"
 #include "core/zentool.h"
+#include "data/address_book.h"
 #include "data/settings_record.h"
 
 namespace velkaro {
@@ -88,6 +92,13 @@ int EnsureDefaultSounds(const std::string& folder) {
     if (AtomicWriteFile(path, DefaultSoundWave(event)) != 0) ++failures;
   }
   return failures;
+}
+
+int EnsureAddressBook(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) return 0;
+  if (errno != ENOENT) return 1;
+  return AtomicWriteFile(path, AddressBookHeaderLine()) == 0 ? 0 : 1;
 }
 
 }  // namespace velkaro

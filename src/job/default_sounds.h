@@ -17,4 +17,10 @@ std::string DefaultSoundWave(int event);
 // Returns how many files could not be written.
 int EnsureDefaultSounds(const std::string& folder);
 
+// Writes an empty address book (its header line only) at `path` when no
+// file is there yet, so that a new program folder shows the user where
+// the book lives. An existing file, even an empty one, is never touched.
+// Returns 0 when the file is there afterwards.
+int EnsureAddressBook(const std::string& path);
+
 }  // namespace velkaro

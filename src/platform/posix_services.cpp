@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 #ifndef VELKARO_VERSION
@@ -71,23 +72,39 @@ std::string ExecutablePath() {
   return buffer;
 }
 
-std::string ProgramFolder(const std::string& executablePath) {
-  const std::string home = Environment("VELKARO_HOME");
-  if (!home.empty()) {
-    MakeFolders(home);
-    return TrimTrailingSlashes(home);
+bool IsInstalledExecutable(const std::string& executablePath) {
+  // /proc/self/exe is canonical already; a path handed in by a caller may
+  // still carry "." or ".." parts that would hide or fake the prefix.
+  const std::string path = std::filesystem::path(executablePath).lexically_normal().string();
+  return path.rfind("/usr/", 0) == 0;  // /usr/local/ included
+}
+
+std::string ChooseProgramFolder(const std::string& executablePath, const FolderEnvironment& env,
+                                bool executableFolderWritable) {
+  if (!env.velkaroHome.empty()) return TrimTrailingSlashes(env.velkaroHome);
+  // An installed program never keeps its files next to its binary, not even
+  // when that folder is writable (as it is for root): a package update or
+  // removal would take the user's settings and logs with it.
+  if (!executablePath.empty() && executableFolderWritable &&
+      !IsInstalledExecutable(executablePath)) {
+    return FolderOf(executablePath);
   }
-  if (!executablePath.empty()) {
-    const std::string folder = FolderOf(executablePath);
-    if (IsWritableFolder(folder)) return folder;
-  }
-  std::string data = Environment("XDG_DATA_HOME");
+  // A relative XDG_DATA_HOME is invalid and ignored (XDG Base Directory).
+  std::string data = env.xdgDataHome;
   if (data.empty() || data.front() != '/') {
-    data = Environment("HOME");
+    data = env.home;
     if (data.empty()) data = "/tmp";
     data = TrimTrailingSlashes(data) + "/.local/share";
   }
-  const std::string folder = TrimTrailingSlashes(data) + "/velkaro";
+  return TrimTrailingSlashes(data) + "/velkaro";
+}
+
+std::string ProgramFolder(const std::string& executablePath) {
+  const FolderEnvironment env{.velkaroHome = Environment("VELKARO_HOME"),
+                              .xdgDataHome = Environment("XDG_DATA_HOME"),
+                              .home = Environment("HOME")};
+  const bool writable = !executablePath.empty() && IsWritableFolder(FolderOf(executablePath));
+  const std::string folder = ChooseProgramFolder(executablePath, env, writable);
   MakeFolders(folder);
   return folder;
 }

@@ -18,9 +18,22 @@ void SleepMs(int ms);
 // The running program's path as the kernel knows it (/proc/self/exe).
 std::string ExecutablePath();
 // The program folder: $VELKARO_HOME when set; else the executable's folder
-// when it is writable; else $XDG_DATA_HOME/velkaro (~/.local/share/velkaro),
-// created on first use. Never ends in a separator (except for "/").
+// when it is writable and not that of an installed program (under /usr/ or
+// /usr/local/); else $XDG_DATA_HOME/velkaro (~/.local/share/velkaro).
+// Created on first use. Never ends in a separator (except for "/").
 std::string ProgramFolder(const std::string& executablePath);
+
+// What the choice of the program folder depends on, besides the path.
+struct FolderEnvironment {
+  std::string velkaroHome{};  // $VELKARO_HOME
+  std::string xdgDataHome{};  // $XDG_DATA_HOME
+  std::string home{};         // $HOME
+};
+// Whether the executable is one of an installed program (/usr/…).
+bool IsInstalledExecutable(const std::string& executablePath);
+// The decision of ProgramFolder without touching the file system.
+std::string ChooseProgramFolder(const std::string& executablePath, const FolderEnvironment& env,
+                                bool executableFolderWritable);
 std::tm LocalTime(std::time_t t);
 // The version the build was made with, "major.minor.patch.0".
 std::string BuildVersion();

@@ -5,12 +5,15 @@
 #include <cstdio>
 #include <vector>
 
+#include "cli/man_page.h"
 #include "core/encoding.h"
 #include "data/command_line.h"
 #include "platform/posix_services.h"
 #include "platform/qt/qt_platform.h"
 #include "ui/main_frame.h"
+#include "ui/translations.h"
 #include "ui/velkaro_doc.h"
+#include "ui/window_identity.h"
 
 namespace velkaro::ui {
 namespace {
@@ -96,7 +99,44 @@ A body file that cannot be opened ends the program with exit status 1.
 )";
 }
 
+namespace {
+
+// velkaro(1), made from the help text so that the two say the same.
+std::string ManPageText() {
+  cli::ManPageSource source;
+  source.name = "velkaro";
+  source.summary = "send personalised Japanese mails to the recipients of an address book";
+  source.version = posix::BuildVersion();
+  source.help = UsageText();
+  source.exitStatus = {
+      {"0", "the window was closed (also after --help and --version)"},
+      {"1",
+       "a body file named on the command line could not be opened, or the "
+       "network could not be started"},
+  };
+  source.extraEnvironment = {
+      {"DISPLAY, WAYLAND_DISPLAY", "the display the window opens on."},
+      {"QT_QPA_PLATFORM", "Qt's platform plugin (xcb, wayland; offscreen for no display)."},
+  };
+  source.examples = {
+      {"velkaro 案内.txt", "Open a body text in the window:"},
+      {"velkaro /sendinf=monthly.vlk2 /send=on /quit=on",
+       "Send what a send setup file names, two seconds after the window appears, and "
+       "end after a successful run:"},
+      {"VELKARO_HOME=~/velkaro-test velkaro",
+       "Start with a separate program folder, e.g. to try other settings:"},
+  };
+  return cli::ManPage(source);
+}
+
+}  // namespace
+
 int RunApplication(int argc, char* argv[]) {
+  // The build writes the manual page with this hidden option.
+  if (argc == 2 && std::string(argv[1]) == "--man-page") {
+    std::fputs(ManPageText().c_str(), stdout);
+    return 0;
+  }
   // Help and version need no display.
   const CommandLine early = ParseCommandLine(Arguments(argc, argv));
   if (early.help) {
@@ -110,6 +150,8 @@ int RunApplication(int argc, char* argv[]) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Velkaro"));
+  InstallQtJapanese(&app);
+  SetApplicationIdentity();
   // Qt has taken its own options (-platform, -display, …) out of argv by now.
   const CommandLine line = ParseCommandLine(Arguments(argc, argv));
   qt::QtPlatform platform;

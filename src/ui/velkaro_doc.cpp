@@ -14,6 +14,7 @@ CVelkaroDoc::CVelkaroDoc(CommandLine line) : commandLine(std::move(line)) {
   // as before; its own save refuses to replace it.
   settings.LoadIni();
   missingSounds = EnsureDefaultSounds(settings.GetProgramFolder());
+  EnsureAddressBook(AddressBookPath());
   addressBook = LoadAddressBook(AddressBookPath(), &addressBookUnmappable);
 }
 
