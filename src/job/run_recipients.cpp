@@ -55,6 +55,10 @@ int SendJob::SendToRecipient(RunState& run, int index) {
   const MailContent content = ComposeContent(in.record, in.bodyText, in.titleIn,
                                              results[static_cast<std::size_t>(index)].line,
                                              run.attachmentPaths, in.substitutionTime);
+  // Personalising and keeping the copy each go through the whole body: with
+  // a large body the window is served between them.
+  Platform& platform = CurrentPlatform();
+  platform.Pump();
   const std::string& name = content.recipientName;
   const std::string& address = content.recipientAddress;
 
@@ -65,6 +69,7 @@ int SendJob::SendToRecipient(RunState& run, int index) {
   const bool saved = SaveSentText(settings_.GetProgramFolder(), in.bodyFilePath, run.start, index,
                                   content.body) == 0;
   if (!saved) unsavedCopies.push_back(archive);
+  platform.Pump();
   run.runLog += Sjis("  タイトル: ") + content.subject + "\r\n";
   run.runLog += Sjis("    送信先: ") + name + "<" + address + ">\r\n";
   run.runLog += Sjis("    保存文: ") + Utf8ToSjis(archive) +

@@ -31,6 +31,10 @@ int SendJob::RunSendJob() {
   activeConnection_ = run.connection.get();
   run.runLog = Sjis("■") + Zentool().FormatDateTime(run.start, 15) + "\r\n";
   SetSendButton(Sjis("送信処理中"), false);
+  // Taking a large body from the form has kept the window waiting; now
+  // that a second run is refused, let it draw before the checks and the
+  // journal go through the body again.
+  CurrentPlatform().Pump();
 
   const int count = Zentool().ZenCountLines(run.inputs.recipientLines);
   Emit({.kind = RunEventKind::RunStarted, .count = count});
@@ -68,7 +72,7 @@ int SendJob::CheckJob(RunState& run) {
   }
   run.errorText += Sjis("\r\n送信処理をキャンセルします。\r\n");
   CurrentPlatform().MessageBox(run.errorText, MsgButtons::Ok, MsgIcon::Information);
-  return 1;
+  return run_result::kChecksFailed;
 }
 
 // A failed run whose SMTP connection is still open ends it with QUIT; 90
@@ -88,11 +92,12 @@ int SendJob::FinishRun(RunState& run, int result, int count) {
     PlayEventSound(1);
     message = " " + std::to_string(count) + Sjis("通のメール送信を完了しました。");
   } else if (result == run_result::kChecksFailed) {
-    message = Sjis("メール送信キャンセル RetCode=") + "1";
+    message = Sjis("メール送信キャンセル RetCode=") + std::to_string(result);
   } else if (result == run_result::kSomeRefused) {
     PlayEventSound(2);
     message = " " + std::to_string(count) + Sjis("通のうち") + std::to_string(RefusedCount()) +
-              Sjis("通を送信できませんでした RetCode=30 (結果一覧をご覧ください)");
+              Sjis("通を送信できませんでした RetCode=") + std::to_string(result) +
+              Sjis(" (結果一覧をご覧ください)");
   } else {
     PlayEventSound(2);
     message = Sjis("メール送信でエラー検出 RetCode=") + std::to_string(result);
@@ -205,16 +210,13 @@ void SendJob::StartResults(const std::string& lines) {
 // delivered: it is in doubt, never counted as refused (sending it again
 // could give the recipient a second copy) nor as sent.
 void SendJob::RecordResult(RecipientResult& result, const MailConnection& mail, int code) {
-  constexpr int kPopStep = 5;
-  constexpr int kEnvelopeStep = 6;
-  constexpr int kEndOfDataStep = 11;
-  constexpr int kNoReply = 3;
   // Only these steps end on a server's reply; the others fail before a
   // command or while data goes out, and the last reply is another step's.
   // Each try of a mail starts afresh: a retry that got through is sent.
   result.code = 0;
   result.reply.clear();
-  if (code == 0 || code == kPopStep || code == kEnvelopeStep || code == kEndOfDataStep) {
+  if (code == 0 || code == mail_step::kPopBeforeSmtp || code == mail_step::kEnvelope ||
+      code == mail_step::kEndOfData) {
     result.reply = MailConnection::ReplyLine(mail.lastReply);
   }
   if (code == 0) {
@@ -222,8 +224,10 @@ void SendJob::RecordResult(RecipientResult& result, const MailConnection& mail, 
     return;
   }
   result.code = run_result::kMailFailed + code;
-  result.outcome = code == kEndOfDataStep && mail.endOfDataCode == kNoReply ? MailOutcome::InDoubt
-                                                                            : MailOutcome::Refused;
+  result.outcome =
+      code == mail_step::kEndOfData && mail.endOfDataCode == mail_step::kEndOfDataNoReply
+          ? MailOutcome::InDoubt
+          : MailOutcome::Refused;
 }
 
 std::string SendJob::ChooseSoundFile(int event) const {

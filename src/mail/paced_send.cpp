@@ -1,8 +1,15 @@
 // Paced transmission of a long text (the body, or an attachment's Base64)
-// during the DATA phase. Small pieces, a pump after each, a 1 ms sleep every
-// `speed` + 1 pieces: some receiving servers of the program's users drop
-// data when a client writes as fast as the link allows, and the user trades
-// throughput for safety with the speed setting.
+// during the DATA phase. Small pieces, a pump after each, and `speed` + 1
+// pieces a millisecond at most: some receiving servers of the program's
+// users drop data when a client writes as fast as the link allows, and the
+// user trades throughput for safety with the speed setting.
+//
+// The pace is held against deadlines: piece k is due k / (speed + 1) ms
+// after the first, and the text as a whole is not done before
+// pieces / (speed + 1) ms, so the transmission that follows cannot start
+// early either. The sender sleeps only while it is ahead of the next due
+// time; a sleep that overshoots, or a slow send, is made up by sending the
+// following pieces without sleeping.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +33,13 @@ constexpr int kSoundInterval = 50;
 
 std::int32_t ClampToInt32(std::size_t n) {
   return static_cast<std::int32_t>(std::min<std::size_t>(n, INT32_MAX));
+}
+
+// When piece `index` (from 0) may go, in microseconds after the first piece,
+// rounded up so that no piece is ever early.
+std::int64_t DueMicros(std::int64_t index, std::int32_t speed) {
+  const std::int64_t perMillisecond = static_cast<std::int64_t>(speed) + 1;
+  return (index * 1000 + perMillisecond - 1) / perMillisecond;
 }
 
 }  // namespace
@@ -62,7 +76,8 @@ int MailConnection::SmtpStringSend2(int mode, const std::string& text) {
   std::size_t sent = 0;     // text bytes done (without added line ends)
   long long bytesSent = 0;  // what the send calls accepted, line ends included
   long long sendCalls = 0;
-  int sleepCounter = 0;
+  std::int64_t piecesDone = 0;
+  const std::int64_t paceStart = platform.MonotonicMicros();
   int soundCounter = 0;
   int result = 0;
 
@@ -115,17 +130,23 @@ int MailConnection::SmtpStringSend2(int mode, const std::string& text) {
 
     tool.Pump();
 
+    ++piecesDone;
     if (speed > 0) {
-      if (sleepCounter > 0) {
-        --sleepCounter;
-      } else {
-        if (!FlushGathered()) {
+      // The next piece's due time; after the last one, the end of this
+      // text's share of the pace.
+      const std::int64_t due = paceStart + DueMicros(piecesDone, configuredSpeed);
+      bool slept = false;
+      while (platform.MonotonicMicros() < due) {
+        if (slept) {
+          tool.Pump();
+        } else if (!FlushGathered()) {
           result = 2;
           break;
         }
         platform.Sleep(1);
-        sleepCounter = speed;
+        slept = true;
       }
+      if (result != 0) break;
     }
 
     if (progressSoundOn == 1) {

@@ -1,11 +1,18 @@
 #include "platform/platform.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 namespace velkaro {
 namespace {
 Platform* installed = nullptr;
+}
+
+std::int64_t Platform::MonotonicMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 Platform& CurrentPlatform() {

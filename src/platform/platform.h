@@ -9,6 +9,7 @@
 // file system's own bytes (UTF-8 on Linux).
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <optional>
@@ -62,6 +63,10 @@ class Platform {
 
   // Blocks the thread for about `ms` milliseconds.
   virtual void Sleep(int ms) = 0;
+  // A steady clock in microseconds from an arbitrary start. Waits and the
+  // paced sending hold deadlines against it, so a sleep that overshoots, or
+  // the time spent sending and pumping, counts toward what is still to wait.
+  virtual std::int64_t MonotonicMicros();
   // Delivers every pending event (timers, posted commands, input) to its
   // target before returning. Handlers run inside this call.
   virtual void Pump() = 0;

@@ -38,6 +38,11 @@ void TestPlatform::Sleep(int ms) {
   if (realSleep_) posix::SleepMs(ms);
 }
 
+std::int64_t TestPlatform::MonotonicMicros() {
+  if (realSleep_) return Platform::MonotonicMicros();
+  return virtualMs_ * 1000;
+}
+
 void TestPlatform::Pump() {
   ++pumps_;
   // A handler that pumps again (a nested wait) must not deliver the same

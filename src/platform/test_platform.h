@@ -93,6 +93,9 @@ class TestPlatform : public Platform {
 
   // --- Platform ---
   void Sleep(int ms) override;
+  // The virtual clock; with real sleeping on, the host's steady clock, as
+  // the real servers such tests talk to take real time.
+  std::int64_t MonotonicMicros() override;
   void Pump() override;
   void StartTimer(TimerTarget* target, int id, int periodMs) override;
   void StopTimer(TimerTarget* target, int id) override;

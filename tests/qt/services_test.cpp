@@ -37,6 +37,25 @@ TEST(QtText, ConvertsAtTheBoundaryWithTheLineEndsOfEachSide) {
   EXPECT_EQ(FromSjis("a\x82"), QStringLiteral("a\uFFFD"));
 }
 
+TEST(QtText, MendsLineEndsOnTheShiftJisBytesAndCountsWhatItCannotCarry) {
+  const struct {
+    QString qt;
+    std::string sjis;
+    int unmappable;
+  } cases[] = {
+      {QStringLiteral("\n\n"), "\r\n\r\n", 0},
+      {QStringLiteral("a\rb\r"), "a\rb\r", 0},  // a lone CR stays as typed
+      {QStringLiteral("a\r\r\nb"), "a\r\r\nb", 0},
+      {QStringLiteral("表\n貼\r\nソ"), Sjis("表\r\n貼\r\nソ"), 0},  // 0x5C as second byte
+      {QStringLiteral("😀\n😀"), Sjis("〓\r\n〓"), 2},
+  };
+  for (const auto& c : cases) {
+    int unmappable = 0;
+    EXPECT_EQ(ToSjis(c.qt, &unmappable), c.sjis) << c.qt.toStdString();
+    EXPECT_EQ(unmappable, c.unmappable) << c.qt.toStdString();
+  }
+}
+
 TEST(QtStatusText, ReachesTheSinkConverted) {
   QtPlatform platform;
   platform.SetStatusText(Sjis("レディ"));  // no sink yet: nothing happens

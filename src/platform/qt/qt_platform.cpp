@@ -87,11 +87,20 @@ QString FromSjis(const std::string& sjis) {
   return text;
 }
 
-std::string ToSjis(const QString& text) {
-  QString lines = text;
-  lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  lines.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  return Utf8ToSjis(lines.toStdString());
+std::string ToSjis(const QString& text, int* unmappable) {
+  // Line ends are mended on the Shift_JIS bytes, in one pass: CR and LF are
+  // never the second byte of a double-byte character, and a large body then
+  // costs one conversion instead of two copies of the text besides.
+  const std::string sjis = Utf8ToSjis(text.toStdString(), unmappable);
+  std::string out;
+  out.reserve(sjis.size() + sjis.size() / 16);
+  for (std::size_t i = 0; i < sjis.size(); ++i) {
+    const char c = sjis[i];
+    if (c == '\r' && i + 1 < sjis.size() && sjis[i + 1] == '\n') continue;
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
 }
 
 QtPlatform::QtPlatform() : context_(std::make_unique<QObject>()) {}
@@ -170,8 +179,12 @@ void QtPlatform::DeliverCommand(int commandId) {
 }
 
 MsgAnswer QtPlatform::MessageBox(const std::string& sjisText, MsgButtons buttons, MsgIcon icon) {
+  return MessageBoxText(FromSjis(sjisText), buttons, icon);
+}
+
+MsgAnswer QtPlatform::MessageBoxText(const QString& text, MsgButtons buttons, MsgIcon icon) {
   const BoxLayout layout = LayoutFor(buttons);
-  QMessageBox box(IconFor(icon), QStringLiteral("Velkaro"), FromSjis(sjisText), layout.buttons,
+  QMessageBox box(IconFor(icon), QStringLiteral("Velkaro"), text, layout.buttons,
                   mainWindow_.data());
   // Texts are never markup, even when they hold "<user@example.jp>".
   box.setTextFormat(Qt::PlainText);

@@ -22,8 +22,9 @@ namespace velkaro::qt {
 
 // Shift_JIS text as Qt shows it: line ends "\r\n" become "\n".
 QString FromSjis(const std::string& sjis);
-// Qt text back to Shift_JIS, line ends as "\r\n" (the system's own).
-std::string ToSjis(const QString& text);
+// Qt text back to Shift_JIS, line ends as "\r\n" (the system's own);
+// counts the characters Shift_JIS has no code for into `unmappable`.
+std::string ToSjis(const QString& text, int* unmappable = nullptr);
 
 // A file dialog filter written the Windows way, "本文テキスト(*.txt)|*.txt|
 // 全て(*.*)|*.*||" (Shift_JIS), as Qt wants it: "本文テキスト(*.txt);;
@@ -48,6 +49,9 @@ class QtPlatform : public Platform {
   void ForgetTimerTarget(TimerTarget* target);
   // Number of timers of all targets that are running (for tests).
   int RunningTimers() const;
+  // A message box with a text that Shift_JIS cannot carry (characters
+  // named for the user that the system's texts have no code for).
+  MsgAnswer MessageBoxText(const QString& text, MsgButtons buttons, MsgIcon icon);
   // Wave files are played only when there is an audio output; tests turn
   // the check off to exercise the bounded wait on machines without one.
   void SetRequireAudioOutput(bool required) { requireAudioOutput_ = required; }
