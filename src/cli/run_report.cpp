@@ -9,22 +9,23 @@ namespace {
 // The failing step of one mail (the transport's result n of 100 + n).
 const char* StepText(int step) {
   switch (step) {
-    case 1: return "the SMTP connection was not open";
-    case 2: return "a POP3 connection was still open";
-    case 3:
+    case mail_step::kNotOpen: return "the SMTP connection was not open";
+    case mail_step::kPopStillOpen: return "a POP3 connection was still open";
+    case mail_step::kUnsendable:
       return "the mail was refused before sending (empty subject, name or address, "
              "or an address that cannot be sent)";
-    case 4: return "an attachment could not be read";
-    case 5: return "POP before SMTP failed (POP3 server, user or password)";
-    case 6: return "the server refused the envelope (MAIL FROM, RCPT TO or DATA)";
-    case 7: return "the header could not be sent";
-    case 8: return "the text part's header could not be sent";
-    case 9: return "the body could not be sent";
-    case 10: return "the body could not be sent";
-    case 11: return "the server did not accept the end of the mail";
-    case 20: return "an attachment's part header could not be sent";
-    case 21: return "an attachment could not be sent";
-    case 22: return "the closing boundary could not be sent";
+    case mail_step::kAttachmentMissing: return "an attachment could not be read";
+    case mail_step::kPopBeforeSmtp: return "POP before SMTP failed (POP3 server, user or password)";
+    case mail_step::kEnvelope:
+      return "the server refused the envelope (MAIL FROM, RCPT TO or DATA)";
+    case mail_step::kHeader: return "the header could not be sent";
+    case mail_step::kTextPartHeader: return "the text part's header could not be sent";
+    case mail_step::kBodyOfParts: return "the body could not be sent";
+    case mail_step::kBody: return "the body could not be sent";
+    case mail_step::kEndOfData: return "the server did not accept the end of the mail";
+    case mail_step::kAttachmentPartHeader: return "an attachment's part header could not be sent";
+    case mail_step::kAttachment: return "an attachment could not be sent";
+    case mail_step::kClosingBoundary: return "the closing boundary could not be sent";
     default: return "an unknown step failed";
   }
 }
@@ -61,7 +62,7 @@ std::string ResultExplanation(int result, int mailNumber, int total) {
     const int step = result - run_result::kMailFailed;
     // From the header on, a failed mail's connection is dropped before the
     // end of data, so the server throws away what it got.
-    if ((step >= 7 && step <= 10) || (step >= 20 && step <= 22)) {
+    if (mail_step::DropsConnection(step)) {
       text += " (the connection was dropped, so the server discards it)";
     }
     const int sent = mailNumber > 0 ? mailNumber - 1 : 0;

@@ -11,6 +11,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "core/text_bytes.h"
+
 namespace velkaro {
 namespace {
 
@@ -131,9 +133,9 @@ std::string SjisToUtf8(const std::string& sjis) {
     // Skip one byte (or a whole undecodable pair) and mark it.
     const unsigned char b = static_cast<unsigned char>(*in);
     size_t skip = 1;
-    if (error == EILSEQ && left >= 2 && ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC))) {
-      const unsigned char t = static_cast<unsigned char>(in[1]);
-      if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC)) skip = 2;
+    if (error == EILSEQ && left >= 2 && IsSjisLead(b) &&
+        IsSjisTrail(static_cast<unsigned char>(in[1]))) {
+      skip = 2;
     }
     const char* single = skip == 1 ? WindowsSingleByteUtf8(b) : nullptr;
     out += single != nullptr ? single : kReplacementUtf8;

@@ -4,17 +4,12 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "core/text_bytes.h"
+
 namespace velkaro {
 namespace {
 
 constexpr char kMimeTypesFile[] = "/etc/mime.types";
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // "type ext ext …" per line; "#" starts a comment.
 std::unordered_map<std::string, std::string> ReadTable() {

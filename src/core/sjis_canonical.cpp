@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/encoding.h"
+#include "core/text_bytes.h"
 #include "core/zentool.h"
 
 namespace velkaro {
@@ -19,16 +20,12 @@ struct DuplicateTable {
   std::unordered_map<unsigned, unsigned> canonical;  // duplicate code → code written
 };
 
-bool IsTrail(unsigned t) {
-  return (t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC);
-}
-
 std::vector<unsigned> AllDoubleByteCodes() {
   std::vector<unsigned> codes;
   for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
     if (!Zentool::ZenIsSjisLead(static_cast<int>(lead))) continue;
     for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
-      if (IsTrail(trail)) codes.push_back(lead * 256 + trail);
+      if (IsSjisTrail(static_cast<unsigned char>(trail))) codes.push_back(lead * 256 + trail);
     }
   }
   return codes;

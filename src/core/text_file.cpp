@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/encoding.h"
+#include "core/text_bytes.h"
 #include "core/zentool.h"
 
 namespace velkaro {
@@ -79,7 +80,7 @@ bool IsValidSjis(const std::string& bytes) {
     } else if (Zentool::ZenIsSjisLead(b)) {
       if (i + 1 >= n) return false;
       const auto t = static_cast<unsigned char>(bytes[i + 1]);
-      if (t < 0x40 || t == 0x7F || t > 0xFC) return false;
+      if (!IsSjisTrail(t)) return false;
       i += 2;
     } else {
       return false;

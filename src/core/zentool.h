@@ -12,6 +12,8 @@
 #include <ctime>
 #include <string>
 
+#include "core/text_bytes.h"
+
 namespace velkaro {
 
 // Which part of a path `ZenSplitPath` returns.
@@ -66,11 +68,10 @@ class Zentool {
 
   // --- Japanese text ---
   static constexpr bool ZenIsSjisLead(int byte) {
-    const unsigned b = static_cast<unsigned>(byte) & 0xFFu;
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+    return IsSjisLead(static_cast<unsigned char>(byte & 0xFF));
   }
   static constexpr bool ZenIsSjisTrail(unsigned byte) {
-    return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
+    return byte <= 0xFF && IsSjisTrail(static_cast<unsigned char>(byte));
   }
   // The JIS X 0208 code (row + 0x20) << 8 | (cell + 0x20) of a Shift_JIS
   // lead/trail pair by the standard arithmetic, or 0 when the pair falls
@@ -101,7 +102,8 @@ class Zentool {
   std::string FormatDateTime(std::time_t t, int style) const;
 
   // --- waiting ---
-  // n passes of a 1 ms sleep followed by a pump; n = 0 pumps once.
+  // Sleeps in 1 ms steps, each followed by a pump, until n ms have passed on
+  // the platform's clock; n = 0 pumps once.
   void Wait(int n) const;
   // Delivers every pending event before returning.
   void Pump() const;

@@ -18,6 +18,7 @@
 
 #include "core/base64_detail.h"
 #include "core/file_descriptor.h"
+#include "core/file_reading.h"
 #include "core/zentool.h"
 
 namespace velkaro {
@@ -117,20 +118,6 @@ class ScopedMemoryBlock {
   char* pointer_ = nullptr;
 };
 
-// Reads exactly `count` bytes. An error, or an end of file before `count`
-// bytes (the file shrank since its size was taken), is a failed read: the
-// block would otherwise still hold bytes of the step before.
-bool ReadFully(int fd, char* into, std::size_t count) {
-  while (count > 0) {
-    const ssize_t n = ::read(fd, into, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    into += n;
-    count -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Sizes `text` to `count` characters; false when the memory is not there.
 //
 // For a text of many megabytes, faulting in its 4 KiB pages one by one (and
@@ -189,7 +176,7 @@ std::string FileToBase64(const std::string& path, std::int64_t size, int chunkSi
   const auto* bytes = reinterpret_cast<const unsigned char*>(block.data());
   for (std::size_t left = total; left > 0;) {
     const std::size_t step = std::min(chunk, left);
-    if (!ReadFully(fd.get(), block.data(), step)) return {};
+    if (!ReadExactly(fd.get(), block.data(), step)) return {};
     Encode(bytes, step, out);
     out += EncodedLength(step);
     left -= step;

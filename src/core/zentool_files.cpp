@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/file_descriptor.h"
+#include "core/file_reading.h"
 #include "core/zentool.h"
 
 namespace velkaro {
@@ -17,18 +18,6 @@ constexpr int kMinimumChunk = 1024;
 
 int EffectiveChunk(int requested) {
   return requested > kMinimumChunk ? requested : kMinimumChunk;
-}
-
-// Reads exactly `count` bytes; false on an error or an early end of file.
-bool ReadFully(int fd, char* into, std::size_t count) {
-  while (count > 0) {
-    const ssize_t n = ::read(fd, into, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    into += n;
-    count -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // Writes all of `count` bytes; the errno of the failure, 0 on success.
@@ -66,7 +55,7 @@ std::string Zentool::ZenReadFile(const std::string& path, int chunkSize) const {
   std::string result(static_cast<std::size_t>(size), '\0');
   for (std::size_t done = 0; done < result.size();) {
     const std::size_t step = std::min(chunk, result.size() - done);
-    if (!ReadFully(fd.get(), result.data() + done, step)) return {};
+    if (!ReadExactly(fd.get(), result.data() + done, step)) return {};
     done += step;
   }
   return result;

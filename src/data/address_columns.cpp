@@ -4,6 +4,7 @@
 #include <cctype>
 #include <optional>
 
+#include "core/text_bytes.h"
 #include "data/address_import.h"
 
 namespace velkaro {
@@ -81,8 +82,7 @@ std::string NormalizeHeader(const std::string& header) {
   const std::size_t last = header.find_last_not_of(" \t");
   std::string out = header.substr(first, last - first + 1);
   // Only ASCII is folded: UTF-8 bytes above 0x7F are left alone.
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
+  return AsciiLower(out);
 }
 
 std::optional<HeaderAlias> FindAlias(const std::string& normalized) {

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "core/encoding.h"
+#include "core/text_bytes.h"
 #include "core/zentool.h"
 #include "data/address_columns.h"
 #include "data/csv.h"
@@ -41,16 +42,7 @@ AddressEntry ParseLine(std::string_view line) {
 // local parts in practice). Trail bytes of Shift_JIS characters can look
 // like ASCII letters and are left alone.
 std::string FoldAddress(const std::string& address) {
-  std::string out = address;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const auto b = static_cast<unsigned char>(out[i]);
-    if (Zentool::ZenIsSjisLead(b)) {
-      ++i;
-    } else if (b >= 'A' && b <= 'Z') {
-      out[i] = static_cast<char>(b - 'A' + 'a');
-    }
-  }
-  return out;
+  return SjisAsciiLower(address);
 }
 
 std::string Trim(const std::string& text) {

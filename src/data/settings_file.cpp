@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "core/atomic_file.h"
+#include "core/file_reading.h"
 #include "core/zentool.h"
 #include "platform/platform.h"
 
@@ -137,20 +138,10 @@ std::optional<std::string> ReadHead(const std::string& path, std::size_t limit) 
     ::close(fd);
     return std::nullopt;
   }
-  std::string bytes(limit, '\0');
-  std::size_t got = 0;
-  while (got < limit) {
-    const ssize_t n = ::read(fd, bytes.data() + got, limit - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
+  std::string bytes;
+  const bool read = ReadUpTo(fd, bytes, limit);
   ::close(fd);
-  bytes.resize(got);
+  if (!read) return std::nullopt;
   return bytes;
 }
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "mail/server_settings.h"
+#include "core/server_settings.h"
 
 namespace velkaro {
 

@@ -10,6 +10,8 @@
 #include <optional>
 
 #include "core/atomic_file.h"
+#include "core/file_reading.h"
+#include "core/text_bytes.h"
 
 namespace velkaro {
 namespace {
@@ -67,11 +69,6 @@ std::string Trim(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 bool HasLineBreakOrNul(const std::string& text) {
   return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
@@ -110,7 +107,7 @@ std::optional<std::string> AcceptedValue(const IniField& field, const std::strin
   if (!field.choices.empty()) {
     // Hand-edited files say "STARTTLS" as often as "starttls"; reading it
     // as the default would quietly send in the clear.
-    const std::string lower = Lower(value);
+    const std::string lower = AsciiLower(value);
     for (const std::string& choice : field.choices) {
       if (choice == lower) return choice;
     }
@@ -143,17 +140,8 @@ std::optional<std::string> ReadFile(const std::string& path, bool& failed) {
   struct stat st {};
   std::string bytes;
   failed = ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
-  char buffer[8192];
-  while (!failed) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failed = n < 0;
-      break;
-    }
-    bytes.append(buffer, static_cast<std::size_t>(n));
-    failed = bytes.size() > kMaxFileSize;
-  }
+  // One byte over the limit tells a file that is too long.
+  if (!failed) failed = !ReadUpTo(fd, bytes, kMaxFileSize + 1) || bytes.size() > kMaxFileSize;
   ::close(fd);
   if (failed) return std::nullopt;
   return bytes;

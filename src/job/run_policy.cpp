@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "job/run_results.h"
+
 namespace velkaro {
 namespace {
 
@@ -10,15 +12,6 @@ int NumberOf(const VelkaroIni& ini, const char* key) {
   const std::string value = ini.Get(key);
   return value.empty() ? 0 : std::stoi(value);
 }
-
-// SendOneMail's codes by what went wrong.
-constexpr int kNotOpen = 1;
-constexpr int kUnsendable = 3;
-constexpr int kEnvelope = 6;
-constexpr int kEndOfData = 11;
-constexpr int kMailFailedToHere = 10;  // 7 … 10: header, part header, body
-constexpr int kFirstAttachmentCode = 20;
-constexpr int kLastAttachmentCode = 22;
 
 // RFC 5321 4.2.1: 4yz is a transient failure, 5yz a permanent one. Only a
 // permanent refusal of the recipient (RCPT) or of this mail's content (the
@@ -33,14 +26,11 @@ FailureKind ClassifyEnvelope(const FailedMail& mail) {
 }
 
 FailureKind ClassifyEndOfData(const FailedMail& mail) {
-  constexpr int kSentInPart = 1;
-  constexpr int kRefused = 2;
-  constexpr int kNoReply = 3;
   switch (mail.endOfDataCode) {
-    case kNoReply: return FailureKind::InDoubt;
+    case mail_step::kEndOfDataNoReply: return FailureKind::InDoubt;
     // Without the whole terminator line the server discards the mail.
-    case kSentInPart: return FailureKind::Temporary;
-    case kRefused:
+    case mail_step::kEndOfDataSentInPart: return FailureKind::Temporary;
+    case mail_step::kEndOfDataRefused:
       if (mail.replyClass == '4') return FailureKind::Temporary;
       if (mail.replyClass == '5') return FailureKind::Recipient;
       return FailureKind::Run;
@@ -63,19 +53,16 @@ RunPolicy RunPolicyOf(const VelkaroIni& ini) {
 
 FailureKind ClassifyFailure(const FailedMail& mail) {
   if (mail.stopRequested) return FailureKind::Run;
-  if (mail.code == kNotOpen) return FailureKind::Temporary;
-  if (mail.code == kUnsendable) {
+  if (mail.code == mail_step::kNotOpen) return FailureKind::Temporary;
+  if (mail.code == mail_step::kUnsendable) {
     return mail.senderUnusable ? FailureKind::Run : FailureKind::Recipient;
   }
-  if (mail.code == kEnvelope) return ClassifyEnvelope(mail);
-  if (mail.code == kEndOfData) return ClassifyEndOfData(mail);
+  if (mail.code == mail_step::kEnvelope) return ClassifyEnvelope(mail);
+  if (mail.code == mail_step::kEndOfData) return ClassifyEndOfData(mail);
   // The content went out in part and the connection was dropped before
   // the end of data: the server discarded the mail, and it can go again.
   // (A file that vanished meanwhile is refused by the next try's checks.)
-  if ((mail.code > kEnvelope && mail.code <= kMailFailedToHere) ||
-      (mail.code >= kFirstAttachmentCode && mail.code <= kLastAttachmentCode)) {
-    return FailureKind::Temporary;
-  }
+  if (mail_step::DropsConnection(mail.code)) return FailureKind::Temporary;
   return FailureKind::Run;  // POP before SMTP, a missing attachment, …
 }
 

@@ -28,6 +28,46 @@ inline constexpr int kQuitAfterFailure = 90;  // a failed run whose QUIT failed 
 inline constexpr int kMailFailed = 100;       // + the failed step of one mail
 }  // namespace run_result
 
+// The steps of one mail, as MailConnection::SendOneMail reports the one
+// that failed; the run ends with run_result::kMailFailed + the step.
+namespace mail_step {
+inline constexpr int kNotOpen = 1;            // the SMTP connection was not open
+inline constexpr int kPopStillOpen = 2;       // a POP3 connection was still open
+inline constexpr int kUnsendable = 3;         // empty subject, name or address; unusable address
+inline constexpr int kAttachmentMissing = 4;  // an attachment could not be read
+inline constexpr int kPopBeforeSmtp = 5;
+inline constexpr int kEnvelope = 6;  // MAIL FROM, RCPT TO, DATA, or over the server's SIZE
+// From the header on the server holds part of the mail, and a failure
+// drops the connection so that the server discards it.
+inline constexpr int kHeader = 7;
+inline constexpr int kTextPartHeader = 8;
+inline constexpr int kBodyOfParts = 9;  // the text part of a mail with attachments
+inline constexpr int kBody = 10;        // the body of a mail without
+inline constexpr int kEndOfData = 11;
+inline constexpr int kAttachmentPartHeader = 20;
+inline constexpr int kAttachment = 21;
+inline constexpr int kClosingBoundary = 22;
+
+// MailConnection::endOfDataCode of a failed end of data.
+inline constexpr int kEndOfDataSentInPart = 1;
+inline constexpr int kEndOfDataRefused = 2;
+// Sent whole without a reply: the server may have taken the mail.
+inline constexpr int kEndOfDataNoReply = 3;
+
+// The steps during which the mail's connection is dropped half-way.
+constexpr bool DropsConnection(int step) {
+  return (step >= kHeader && step <= kBody) ||
+         (step >= kAttachmentPartHeader && step <= kClosingBoundary);
+}
+}  // namespace mail_step
+
+// What the server check ends with besides kSent, kOpenFailed (any failure
+// of connecting, TLS or the login) and kQuitFailed: the POP before SMTP
+// login failed, numbered as that step of a mail.
+namespace run_result {
+inline constexpr int kPopBeforeSmtpFailed = kMailFailed + mail_step::kPopBeforeSmtp;
+}  // namespace run_result
+
 // Each result code with what it means for the user (English, one or more
 // lines of at most 60 characters), in ascending order; the last is the
 // family kMailFailed + n. velkaro-send's help lists them.

@@ -9,6 +9,7 @@
 
 #include "core/encoding.h"
 #include "core/sjis_canonical.h"
+#include "core/text_bytes.h"
 #include "core/zentool.h"
 #include "job/personalise.h"
 #include "job/shown_value.h"
@@ -31,13 +32,6 @@ std::size_t CharacterLength(std::string_view text, std::size_t i) {
 
 std::string Shown(std::string_view sjis) {
   return ShownValue(std::string(sjis));
-}
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
 }
 
 // Only ASCII blanks and full-width spaces (or nothing at all).

@@ -1,6 +1,7 @@
 #include "job/server_check.h"
 
 #include "core/encoding.h"
+#include "job/run_results.h"
 
 namespace velkaro {
 
@@ -23,24 +24,24 @@ int ServerCheck::Run(const Report& report) {
   mail.onStep = [&report](const std::string& step, bool ok, const std::string& detail) {
     report({step, ok, detail});
   };
-  int result = 0;
+  int result = run_result::kSent;
   if (!FieldText(server_.popServer).empty()) {
     if (mail.PopLogin() != 0) {
       if (mail.popOpen == 1) mail.PopQuit();
-      result = 105;
+      result = run_result::kPopBeforeSmtpFailed;
     } else {
       const int quit = mail.PopQuit();
       report({"POP3 QUIT", quit == 0, MailConnection::ReplyLine(mail.lastReply)});
     }
   }
-  if (result == 0 && mail.abandonWaits != 0) result = 10;
-  if (result == 0) {
+  if (result == run_result::kSent && mail.abandonWaits != 0) result = run_result::kOpenFailed;
+  if (result == run_result::kSent) {
     if (mail.SmtpOpen() != 0) {
-      result = 10;
+      result = run_result::kOpenFailed;
     } else {
       const int quit = mail.SmtpQuit();
       report({"QUIT", quit == 0, MailConnection::ReplyLine(mail.lastReply)});
-      if (quit != 0) result = 20;
+      if (quit != 0) result = run_result::kQuitFailed;
     }
   }
   CurrentPlatform().StopTimer(this, MailConnection::kReplyTimerId);

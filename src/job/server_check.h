@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
+#include "core/server_settings.h"
 #include "mail/mail_connection.h"
 #include "mail/security_settings.h"
-#include "mail/server_settings.h"
 
 namespace velkaro {
 

@@ -7,9 +7,9 @@
 
 #include <string>
 
+#include "core/server_settings.h"
 #include "data/velkaro_ini.h"
 #include "mail/security_settings.h"
-#include "mail/server_settings.h"
 
 namespace velkaro {
 

@@ -13,6 +13,7 @@
 #include "core/encoding.h"
 #include "core/jis_x0208.h"
 #include "core/mime_types.h"
+#include "core/text_bytes.h"
 #include "core/zentool.h"
 #include "mail/mail_connection.h"
 #include "mail/mime_text.h"
@@ -62,7 +63,7 @@ bool IsValidSjis(const std::string& bytes) {
     if (b < 0x80 || InRange(b, 0xA1, 0xDF)) continue;
     if (!Zentool::ZenIsSjisLead(b) || i + 1 >= bytes.size()) return false;
     const auto t = static_cast<unsigned char>(bytes[++i]);
-    if (!InRange(t, 0x40, 0x7E) && !InRange(t, 0x80, 0xFC)) return false;
+    if (!IsSjisTrail(t)) return false;
   }
   return true;
 }

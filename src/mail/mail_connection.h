@@ -15,9 +15,9 @@
 #include <memory>
 #include <string>
 
+#include "core/server_settings.h"
 #include "mail/message_writer.h"
 #include "mail/security_settings.h"
-#include "mail/server_settings.h"
 #include "mail/smtp_capabilities.h"
 #include "platform/platform.h"
 #include "platform/stream_socket.h"

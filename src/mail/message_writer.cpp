@@ -8,6 +8,7 @@
 
 #include "core/encoding.h"
 #include "core/jis_x0208.h"
+#include "core/text_bytes.h"
 #include "core/zentool.h"
 #include "mail/attachment_header.h"
 
@@ -52,11 +53,6 @@ std::string TextTransferEncoding(mime::Charset charset) {
                                         : "Content-Transfer-Encoding: 7bit\r\n";
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 }  // namespace
 
 const char* CharsetSettingName(CharsetSetting setting) {
@@ -71,7 +67,7 @@ const char* CharsetSettingName(CharsetSetting setting) {
 bool ParseCharsetSetting(const std::string& name, CharsetSetting* setting) {
   for (const CharsetSetting s :
        {CharsetSetting::IsoJp, CharsetSetting::Auto, CharsetSetting::Utf8}) {
-    if (Lower(name) == CharsetSettingName(s)) {
+    if (AsciiLower(name) == CharsetSettingName(s)) {
       *setting = s;
       return true;
     }

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "core/encoding.h"
+#include "core/text_bytes.h"
 #include "core/zentool.h"
 
 namespace velkaro::mime {
@@ -268,7 +269,7 @@ CharShape ShapeAt(const std::string& line, std::size_t i) {
   if (b < 0x80) return {1, false, 1};
   if (Zentool::ZenIsSjisLead(b) && i + 1 < line.size()) {
     const auto t = static_cast<unsigned char>(line[i + 1]);
-    if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC)) return {2, true, 2};
+    if (IsSjisTrail(t)) return {2, true, 2};
   }
   // A half-width kana keeps its sound mark with it.
   const bool kana = b >= 0xA1 && b <= 0xDF;

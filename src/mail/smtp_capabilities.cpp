@@ -3,15 +3,10 @@
 #include <algorithm>
 #include <charconv>
 
+#include "core/text_bytes.h"
+
 namespace velkaro {
 namespace {
-
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 std::vector<std::string> Words(const std::string& text) {
   std::vector<std::string> words;
@@ -40,7 +35,7 @@ bool IsMechanismName(const std::string& name) {
 void AddMechanisms(SmtpCapabilities& caps, const std::vector<std::string>& words,
                    std::size_t first) {
   for (std::size_t i = first; i < words.size(); ++i) {
-    const std::string mechanism = Upper(words[i]);
+    const std::string mechanism = AsciiUpper(words[i]);
     if (!IsMechanismName(mechanism)) continue;
     if (std::find(caps.authMechanisms.begin(), caps.authMechanisms.end(), mechanism) ==
         caps.authMechanisms.end()) {
@@ -55,7 +50,7 @@ void ReadLine(SmtpCapabilities& caps, const std::string& line) {
   if (line[3] != '-' && line[3] != ' ') return;
   std::vector<std::string> words = Words(line.substr(4));
   if (words.empty()) return;
-  std::string keyword = Upper(words[0]);
+  std::string keyword = AsciiUpper(words[0]);
   if (keyword.rfind("AUTH=", 0) == 0) {
     words[0] = words[0].substr(5);
     AddMechanisms(caps, words, 0);
@@ -78,7 +73,7 @@ void ReadLine(SmtpCapabilities& caps, const std::string& line) {
 }  // namespace
 
 bool SmtpCapabilities::OffersAuth(const std::string& mechanism) const {
-  return std::find(authMechanisms.begin(), authMechanisms.end(), Upper(mechanism)) !=
+  return std::find(authMechanisms.begin(), authMechanisms.end(), AsciiUpper(mechanism)) !=
          authMechanisms.end();
 }
 

@@ -89,6 +89,8 @@ CMainFrame::CMainFrame(CVelkaroDoc& doc)
     : doc_(doc), view_(new CVelkaroView(doc, this)), statusPane_(new QLabel(this)) {
   setWindowTitle(QStringLiteral("Velkaro"));
   setCentralWidget(view_);
+  view_->RegisterCommands(commands_);
+  RegisterCommands();
   CreateMenus();
   statusPane_->setTextFormat(Qt::PlainText);
   // Long texts are cut, they never widen the window.
@@ -125,11 +127,12 @@ void CMainFrame::CreateMenus() {
       }
       const int id = entry.id;
       connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+      // An entry nothing carries out (the support web page: the program
+      // has none to open) is shown but cannot be chosen.
+      action->setEnabled(commands_.Has(id));
       actions_[id] = action;
     }
   }
-  // The program has no support web page to open.
-  actions_.at(kCmdSupportPage)->setEnabled(false);
 }
 
 QAction* CMainFrame::CommandAction(int id) const {
@@ -170,25 +173,25 @@ QString CMainFrame::StatusText() const {
   return statusPane_->text();
 }
 
+void CMainFrame::RegisterCommands() {
+  commands_.Register(kCmdSend, [this] { OnSend(); });
+  commands_.Register(kCmdExit, [this] { OnExitCommand(); });
+  commands_.Register(kCmdOpenFolder, [this] { OpenProgramFolder(); });
+  commands_.Register(kCmdOpenFolderAndExit, [this] {
+    OpenProgramFolder();
+    Zentool().Wait(500);
+    CurrentPlatform().PostCommand(kCmdExit);
+  });
+  commands_.Register(kCmdPrint, [this] { Print(); });
+  commands_.Register(kCmdPrintPreview, [this] { PrintPreview(); });
+  commands_.Register(kCmdPrintSetup, [this] { PrintSetup(); });
+  commands_.Register(kCmdVersion, [this] { RunVersionDialog(this); });
+  commands_.Register(kCmdShowResults, [this] { ReopenRunResults(); });
+}
+
 void CMainFrame::OnCommand(int commandId) {
   if (closed_) return;
-  if (view_->OnCommand(commandId)) return;
-  switch (commandId) {
-    case kCmdSend: OnSend(); break;
-    case kCmdExit: OnExitCommand(); break;
-    case kCmdOpenFolder: OpenProgramFolder(); break;
-    case kCmdOpenFolderAndExit:
-      OpenProgramFolder();
-      Zentool().Wait(500);
-      CurrentPlatform().PostCommand(kCmdExit);
-      break;
-    case kCmdPrint: Print(); break;
-    case kCmdPrintPreview: PrintPreview(); break;
-    case kCmdPrintSetup: PrintSetup(); break;
-    case kCmdVersion: RunVersionDialog(this); break;
-    case kCmdShowResults: ReopenRunResults(); break;
-    default: break;
-  }
+  commands_.Dispatch(commandId);
 }
 
 void CMainFrame::OnSend() {
@@ -270,6 +273,11 @@ bool CMainFrame::AskExitQuestion() {
          MsgAnswer::Ok;
 }
 
+bool CMainFrame::AskStopRunQuestion() {
+  return CurrentPlatform().MessageBox(Sjis("送信中です。中止して終了しますか？"), MsgButtons::YesNo,
+                                      MsgIcon::Question) == MsgAnswer::Yes;
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
   if (closed_) {
     event->accept();
@@ -279,15 +287,14 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   const bool ask = doc_.settings.record.confirmExit == 1 && !doc_.exitWithoutQuestion;
   if (view_->job().Running()) {
     // The form cannot go while the run works on it: the run is stopped and
-    // the window closes when it has returned.
-    if (ask && !AskExitQuestion()) {
-      event->ignore();
-      return;
-    }
+    // the window closes when it has returned. Stopping costs the mail on
+    // the wire, so the user decides, whatever the exit setting says.
+    event->ignore();
+    // After the exit command the user has already said so.
+    if (!doc_.exitWithoutQuestion && !AskStopRunQuestion()) return;
     doc_.exitWithoutQuestion = true;
     closeAfterRun_ = true;
     view_->job().RequestStop();
-    event->ignore();
     return;
   }
   if (ask && !AskExitQuestion()) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "ui/command_table.h"
 #include "ui/resume_offer.h"
 #include "ui/velkaro_doc.h"
 #include "ui/velkaro_view.h"
@@ -51,6 +52,8 @@ class CMainFrame : public QMainWindow, public CommandTarget, public TimerTarget 
   CVelkaroView* View() const { return view_; }
   // The menu entry of a command id (null for none).
   QAction* CommandAction(int id) const;
+  // Every command of the window and its form by id.
+  const CommandTable& Commands() const { return commands_; }
   // The result list of the last run; null before the first run showed it.
   dialogs::ResultDialog* ResultList() const { return resultDialog_; }
 
@@ -64,6 +67,7 @@ class CMainFrame : public QMainWindow, public CommandTarget, public TimerTarget 
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void RegisterCommands();
   void CreateMenus();
   void OnSend();
   // Refreshes the result list with the job's last run and shows it.
@@ -73,6 +77,8 @@ class CMainFrame : public QMainWindow, public CommandTarget, public TimerTarget 
   void OnExitCommand();
   void OpenProgramFolder();
   bool AskExitQuestion();
+  // The close box during a run: stop it and end the program?
+  bool AskStopRunQuestion();
   void MoveToStoredPosition();
   void StoreWindowPosition();
   QPrinter& Printer();
@@ -84,6 +90,7 @@ class CMainFrame : public QMainWindow, public CommandTarget, public TimerTarget 
   CVelkaroDoc& doc_;
   CVelkaroView* view_;
   QLabel* statusPane_;
+  CommandTable commands_;
   std::map<int, QAction*> actions_;
   std::unique_ptr<QPrinter> printer_;
   // One modeless result list, a child of the window, made by the first run.

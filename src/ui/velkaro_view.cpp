@@ -6,14 +6,15 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTreeWidget>
 #include <QUrl>
-#include <cstdio>
 #include <optional>
 
 #include "core/encoding.h"
@@ -23,9 +24,11 @@
 #include "job/send_setup.h"
 #include "platform/qt/fonts.h"
 #include "platform/qt/qt_platform.h"
+#include "ui/body_characters.h"
 #include "ui/dialog_units.h"
 #include "ui/dialogs/dialogs.h"
 #include "ui/resume_offer.h"
+#include "ui/window_identity.h"
 
 namespace velkaro::ui {
 namespace {
@@ -61,42 +64,6 @@ bool SameRows(const std::vector<AttachmentRow>& a, const std::vector<AttachmentR
     if (a[i].name != b[i].name || a[i].folder != b[i].folder) return false;
   }
   return true;
-}
-
-// A character the editor holds that Shift_JIS has no code for, with the
-// line it first appears on.
-struct Unmappable {
-  char32_t codePoint;
-  int line;
-};
-
-std::vector<Unmappable> UnmappableCharacters(const QString& text) {
-  std::vector<Unmappable> found;
-  int count = 0;
-  Utf8ToSjis(text.toStdString(), &count);
-  if (count == 0) return found;
-  std::map<char32_t, bool> known;
-  int line = 1;
-  for (const char32_t c : text.toUcs4()) {
-    if (c == U'\n') {
-      ++line;
-      continue;
-    }
-    auto it = known.find(c);
-    if (it == known.end()) {
-      int bad = 0;
-      Utf8ToSjis(QString::fromUcs4(&c, 1).toStdString(), &bad);
-      it = known.emplace(c, bad > 0).first;
-      if (bad > 0) found.push_back({c, line});
-    }
-  }
-  return found;
-}
-
-std::string CodePointText(char32_t c) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(c));
-  return buffer;
 }
 
 }  // namespace
@@ -163,6 +130,17 @@ void CVelkaroView::CreateControls() {
     w->setGeometry(units.Rect(t.units.x(), t.units.y(), t.units.width(), t.units.height()));
   }
   anchor_->hide();
+  // Tab goes from control to control in the order they are laid out, also
+  // out of the body editor, as in any dialog; Ctrl+Tab types a TAB into
+  // the body (see eventFilter).
+  editor_->setTabChangesFocus(true);
+  editor_->installEventFilter(this);
+  QWidget* previous = nullptr;
+  for (const ControlTemplate& t : FormTemplate()) {
+    QWidget* w = controls_.at(t.id);
+    if (previous != nullptr) setTabOrder(previous, w);
+    previous = w;
+  }
 
   editor_->setFont(qt::JapaneseFixedFont(kBodyFontPixels));
   editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -190,6 +168,9 @@ void CVelkaroView::CreateControls() {
   connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
     if (!pushing_) editorEdited_ = true;
   });
+  // The title's change mark follows typing at once.
+  connect(editor_->document(), &QTextDocument::modificationChanged, this,
+          [this](bool changed) { window()->setWindowModified(changed || job_.bodyModified); });
   // The boxes go to the job at once: the job is shown again on every status
   // change of a run, which must not undo a click made meanwhile.
   connect(autoQuitBox_, &QCheckBox::toggled, this, [this](bool on) {
@@ -201,10 +182,16 @@ void CVelkaroView::CreateControls() {
   const auto post = [](int command) {
     return [command] { CurrentPlatform().PostCommand(command); };
   };
-  connect(openBodyButton_, &QPushButton::clicked, this, [this] { OnCommand(kCmdOpenBody); });
-  connect(previewButton_, &QPushButton::clicked, this, [this] { OnCommand(kCmdPreview); });
+  // These two run at once rather than posted, as they always did.
+  const auto run = [this](int command) {
+    return [this, command] {
+      if (commands_ != nullptr) commands_->Dispatch(command);
+    };
+  };
+  connect(openBodyButton_, &QPushButton::clicked, this, run(kCmdOpenBody));
+  connect(previewButton_, &QPushButton::clicked, this, run(kCmdPreview));
   connect(exitButton_, &QPushButton::clicked, this, [this] { OnExitButton(); });
-  connect(sendButton_, &QPushButton::clicked, this, post(kCommandSend));
+  connect(sendButton_, &QPushButton::clicked, this, post(kCmdSend));
   connect(addRecipientsButton_, &QPushButton::clicked, this, post(kCmdAddRecipients));
   connect(removeRecipientButton_, &QPushButton::clicked, this, post(kCmdRemoveRecipient));
   connect(addAttachmentsButton_, &QPushButton::clicked, this, post(kCmdAddAttachments));
@@ -287,7 +274,9 @@ void CVelkaroView::ApplyResizeRules() {
 
 void CVelkaroView::PullFromControls() {
   if (editorEdited_) {
-    job_.bodyText = qt::ToSjis(editor_->toPlainText());
+    int unmappable = 0;
+    job_.bodyText = qt::ToSjis(editor_->toPlainText(), &unmappable);
+    takenTextFits_ = unmappable == 0;
     shownBody_ = job_.bodyText;
     editorEdited_ = false;
   }
@@ -301,6 +290,7 @@ void CVelkaroView::JobChanged() {
   if (job_.bodyText != shownBody_) {
     editor_->setPlainText(qt::FromSjis(job_.bodyText));
     shownBody_ = job_.bodyText;
+    takenTextFits_ = false;
     editorEdited_ = false;
   }
   // Typing that has not been taken yet keeps its modified mark.
@@ -312,7 +302,8 @@ void CVelkaroView::JobChanged() {
   if (!SameRows(job_.attachments, shownAttachments_)) ShowAttachmentRows();
   sendButton_->setText(qt::FromSjis(job_.sendButtonCaption));
   sendButton_->setEnabled(job_.sendButtonEnabled);
-  window()->setWindowTitle(qt::FromSjis(job_.windowTitle));
+  window()->setWindowTitle(MainWindowTitle(job_.bodyFilePath));
+  window()->setWindowModified(job_.bodyModified || editor_->document()->isModified());
   pushing_ = false;
 }
 
@@ -346,55 +337,44 @@ void CVelkaroView::ShowAttachmentRows() {
   attachmentHit_ = false;
 }
 
-bool CVelkaroView::OnCommand(int id) {
-  switch (id) {
-    case kCmdNewBody:
-    case kCmdOpenBody:
-    case kCmdSaveBody:
-    case kCmdSaveBodyAs:
-    case kCmdOpenSetup:
-    case kCmdWriteSetup:
-    case kCmdAddRecipients:
-    case kCmdRemoveRecipient:
-    case kCmdRemoveAllRecipients:
-    case kCmdAddAttachments:
-    case kCmdRemoveAttachment:
-    case kCmdRemoveAllAttachments:
-    case kCmdPreview:
-    case kCmdCheckBeforeSending:
-    case kCmdSettings:
-    case kCmdServer:
-    case kCmdEditAddressBook:
-    case kCmdDetails: break;
-    default: return false;
+void CVelkaroView::RegisterCommands(CommandTable& table) {
+  struct FormCommand {
+    int id = 0;
+    void (CVelkaroView::*run)() = nullptr;
+  };
+  static constexpr FormCommand kFormCommands[] = {
+      {kCmdNewBody, &CVelkaroView::NewBodyCommand},
+      {kCmdOpenBody, &CVelkaroView::OpenBody},
+      {kCmdSaveBody, &CVelkaroView::SaveBody},
+      {kCmdSaveBodyAs, &CVelkaroView::SaveBodyAsCommand},
+      {kCmdOpenSetup, &CVelkaroView::OpenSetupFile},
+      {kCmdWriteSetup, &CVelkaroView::WriteSetupFile},
+      {kCmdAddRecipients, &CVelkaroView::AddRecipients},
+      {kCmdRemoveRecipient, &CVelkaroView::RemoveClickedRecipient},
+      {kCmdRemoveAllRecipients, &CVelkaroView::RemoveAllRecipients},
+      {kCmdAddAttachments, &CVelkaroView::AddAttachments},
+      {kCmdRemoveAttachment, &CVelkaroView::RemoveClickedAttachment},
+      {kCmdRemoveAllAttachments, &CVelkaroView::RemoveAllAttachments},
+      {kCmdPreview, &CVelkaroView::Preview},
+      {kCmdCheckBeforeSending, &CVelkaroView::CheckBeforeSendingCommand},
+      {kCmdSettings, &CVelkaroView::SettingsSheet},
+      {kCmdServer, &CVelkaroView::ServerDialog},
+      {kCmdEditAddressBook, &CVelkaroView::EditAddressBook},
+      {kCmdDetails, &CVelkaroView::Details},
+  };
+  for (const FormCommand& command : kFormCommands) {
+    table.Register(command.id, [this, command] { RunFormCommand(command.id, command.run); });
   }
+  commands_ = &table;
+}
+
+void CVelkaroView::RunFormCommand(int id, void (CVelkaroView::*command)()) {
   PullFromControls();
   const std::string bodyBefore = job_.bodyFilePath;
-  switch (id) {
-    case kCmdNewBody: NewBodyCommand(); break;
-    case kCmdOpenBody: OpenBody(); break;
-    case kCmdSaveBody: SaveBody(); break;
-    case kCmdSaveBodyAs: SaveBodyAsCommand(); break;
-    case kCmdOpenSetup: OpenSetupFile(); break;
-    case kCmdWriteSetup: WriteSetupFile(); break;
-    case kCmdAddRecipients: AddRecipients(); break;
-    case kCmdRemoveRecipient: RemoveClickedRecipient(); break;
-    case kCmdRemoveAllRecipients: RemoveAllRecipients(); break;
-    case kCmdAddAttachments: AddAttachments(); break;
-    case kCmdRemoveAttachment: RemoveClickedAttachment(); break;
-    case kCmdRemoveAllAttachments: RemoveAllAttachments(); break;
-    case kCmdPreview: Preview(); break;
-    case kCmdCheckBeforeSending: CheckBeforeSendingCommand(); break;
-    case kCmdSettings: SettingsSheet(); break;
-    case kCmdServer: ServerDialog(); break;
-    case kCmdEditAddressBook: EditAddressBook(); break;
-    case kCmdDetails: Details(); break;
-    default: break;
-  }
+  (this->*command)();
   // Saving under another name keeps the text, and so the resumed run.
   if (id != kCmdSaveBody && id != kCmdSaveBodyAs) ForgetResumeIfBodyReplaced(bodyBefore);
   JobChanged();
-  return true;
 }
 
 void CVelkaroView::ForgetResumeIfBodyReplaced(const std::string& bodyBefore) {
@@ -413,6 +393,14 @@ void CVelkaroView::OnExitButton() {
 }
 
 bool CVelkaroView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == editor_ && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Tab && key->modifiers() == Qt::ControlModifier) {
+      if (!editor_->isReadOnly()) editor_->insertPlainText(QStringLiteral("\t"));
+      return true;
+    }
+    return QWidget::eventFilter(watched, event);
+  }
   const bool bodyTarget = watched == editor_->viewport() || watched == pathField_;
   const bool attachmentTarget = watched == attachmentList_->viewport();
   switch (event->type()) {
@@ -464,20 +452,13 @@ void CVelkaroView::DropFiles(QObject* target, const std::vector<std::string>& fi
 }
 
 bool CVelkaroView::BodyFitsShiftJis(bool sending) {
-  const std::vector<Unmappable> found = UnmappableCharacters(editor_->toPlainText());
-  if (found.empty()) return true;
-  constexpr std::size_t kListed = 10;
-  std::string text = Sjis("本文に Shift_JIS で表せない文字があります。\r\n\r\n");
-  for (std::size_t i = 0; i < found.size() && i < kListed; ++i) {
-    text += "  " + CodePointText(found[i].codePoint) + " (" + std::to_string(found[i].line) +
-            Sjis(" 行目)\r\n");
-  }
-  if (found.size() > kListed) {
-    text += Sjis("  ほか ") + std::to_string(found.size() - kListed) + Sjis(" 種類\r\n");
-  }
-  text += sending ? Sjis("\r\n送信を中止しました。これらの文字を書き換えてから送信してください。")
-                  : Sjis("\r\n保存を中止しました。これらの文字を書き換えてから保存してください。");
-  CurrentPlatform().MessageBox(text, MsgButtons::Ok, MsgIcon::Exclamation);
+  // The text just taken converted without a loss: no need to go through a
+  // large body a second time before the run starts.
+  if (!editorEdited_ && takenTextFits_) return true;
+  const QString message =
+      UnmappableBodyMessage(editor_->toPlainText(), sending ? BodyUse::Send : BodyUse::Save);
+  if (message.isEmpty()) return true;
+  ShowMessageText(message, MsgButtons::Ok, MsgIcon::Exclamation);
   return false;
 }
 
@@ -522,7 +503,10 @@ void CVelkaroView::RemoveAllAttachments() {
 // --- the other windows ---
 
 void CVelkaroView::Preview() {
-  RunPreviewDialog(window(), job_, doc_.settings);
+  // The preview shows the text as the send will take it, and warns of
+  // what the send would refuse in the very words of the refusal.
+  RunPreviewDialog(window(), job_, doc_.settings,
+                   UnmappableBodyMessage(editor_->toPlainText(), BodyUse::Preview));
 }
 
 // A message box with thousands of lines helps nobody: the first findings
@@ -592,7 +576,18 @@ void CVelkaroView::EditAddressBook() {
 }
 
 void CVelkaroView::Details() {
-  CurrentPlatform().MessageBox(job_.DetailsText(), MsgButtons::Ok, MsgIcon::Information);
+  // The transcripts say what went out; the line a server refused a mail
+  // with is what the user needs most, so every refusal the transcripts do
+  // not already hold is named after them.
+  std::string text = job_.DetailsText();
+  std::string refusals;
+  for (const RecipientResult& r : job_.results) {
+    if (r.outcome == MailOutcome::Sent || r.reply.empty()) continue;
+    if (text.find(r.reply) != std::string::npos) continue;
+    refusals += "  " + r.address + ": " + r.reply + "\r\n";
+  }
+  if (!refusals.empty()) text += Sjis("\r\n★サーバの拒否応答\r\n") + refusals;
+  CurrentPlatform().MessageBox(text, MsgButtons::Ok, MsgIcon::Information);
 }
 
 }  // namespace velkaro::ui

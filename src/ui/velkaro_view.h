@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "job/send_job.h"
+#include "platform/platform.h"
+#include "ui/command_table.h"
 #include "ui/form_layout.h"
 #include "ui/velkaro_doc.h"
 
@@ -36,8 +38,10 @@ enum Command : int {
   kCmdPrintSetup = 57606,
   kCmdOpenFolder = 32780,
   kCmdOpenFolderAndExit = 32781,
-  kCmdExit = 57665,
-  kCmdSend = 32778,
+  // Also posted by the send job (automatic send and quit), so the platform
+  // defines them.
+  kCmdExit = kCommandExit,
+  kCmdSend = kCommandSend,
   kCmdAddRecipients = 32774,
   kCmdRemoveRecipient = 32783,
   kCmdRemoveAllRecipients = 32775,
@@ -75,8 +79,9 @@ class CVelkaroView : public QWidget, public SendJobView {
   // load the document's pending body file.
   std::vector<std::string> OnInitialUpdate();
 
-  // Runs one of the form's commands; false for commands it does not have.
-  bool OnCommand(int id);
+  // Registers the form's commands into the window's table; the form's own
+  // buttons run them from there too.
+  void RegisterCommands(CommandTable& table);
 
   // The save questions of the exit flow. False when the program must keep
   // running because the changed text could not be saved.
@@ -148,6 +153,9 @@ class CVelkaroView : public QWidget, public SendJobView {
   void EditAddressBook();
   void Details();
   void SaveSettingsReported();
+  // Runs a form command on the controls' current state and shows the job
+  // again afterwards.
+  void RunFormCommand(int id, void (CVelkaroView::*command)());
 
   CVelkaroDoc& doc_;
   SendJob job_;
@@ -180,10 +188,14 @@ class CVelkaroView : public QWidget, public SendJobView {
   std::string shownRecipients_;
   std::vector<AttachmentRow> shownAttachments_;
   bool editorEdited_ = false;  // typed into since the text was last taken
+  // The text last taken had no character Shift_JIS lacks; says nothing
+  // once the editor shows another text.
+  bool takenTextFits_ = false;
   bool pushing_ = false;
   // The last click on the list hit a row.
   bool recipientHit_ = false;
   bool attachmentHit_ = false;
+  const CommandTable* commands_ = nullptr;
 };
 
 }  // namespace velkaro::ui

@@ -1,5 +1,5 @@
 // The fixed text fields of the server block.
-#include "mail/server_settings.h"
+#include "core/server_settings.h"
 
 #include <gtest/gtest.h>
 

@@ -144,7 +144,8 @@ TEST_F(FormSend, ClosingDuringARunStopsItAndClosesOnlyAfterIt) {
         if (byExitCommand) {
           frame->CommandAction(kCmdExit)->trigger();
         } else {
-          frame->close();  // the exit question comes first: OK
+          platform.QueueAnswer(MsgAnswer::Yes);
+          frame->close();  // the run's question comes first: Yes
         }
         aliveAfterClose = frame->isVisible();
       } else if (asked && job().Running()) {
@@ -160,8 +161,12 @@ TEST_F(FormSend, ClosingDuringARunStopsItAndClosesOnlyAfterIt) {
     EXPECT_EQ(server.Received().find("QUIT"), std::string::npos);
     EXPECT_TRUE(server.ClientClosed());
     EXPECT_EQ(SjisToUtf8(platform.StatusTexts().back()), "メール送信でエラー検出 RetCode=110");
-    // The close box asked the exit question once; the exit command never.
-    EXPECT_EQ(platform.MessageBoxes().size(), byExitCommand ? 0u : 1u);
+    // The close box asked whether to stop the run, once (not the exit
+    // question as well); the exit command never.
+    ASSERT_EQ(platform.MessageBoxes().size(), byExitCommand ? 0u : 1u);
+    if (!byExitCommand) {
+      EXPECT_EQ(Boxes()[0], "送信中です。中止して終了しますか？");
+    }
     platform.Sleep(CMainFrame::kExitWaitMs);
     platform.Pump();
     platform.Pump();

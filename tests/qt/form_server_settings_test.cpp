@@ -29,7 +29,7 @@ class ServerCommandTest : public testing::FrameTest {
       dialog->FieldEdit(ServerDialog::SmtpUser)->setText(QStringLiteral("taro"));
       dialog->OkButton()->click();
     });
-    view().OnCommand(kCmdServer);
+    frame->OnCommand(kCmdServer);
   }
 };
 

@@ -122,11 +122,11 @@ TEST_F(MainWindowMenu, TheTitleNamesTheBodyFileOrSaysUntitled) {
   const std::string body = home.File("案内.txt");
   WriteBytes(body, S("件名\r\n本文\r\n"));
   Start();
-  EXPECT_EQ(frame->windowTitle(), QStringLiteral("無題 - Velkaro"));
+  EXPECT_EQ(frame->windowTitle(), QStringLiteral("無題[*] - Velkaro"));
   ASSERT_EQ(job().LoadBodyFile(body), 0);
-  EXPECT_EQ(frame->windowTitle(), QStringLiteral("案内.txt"));
+  EXPECT_EQ(frame->windowTitle(), QStringLiteral("案内.txt[*] - Velkaro"));
   frame->CommandAction(57600)->trigger();  // new body: unchanged, so no question
-  EXPECT_EQ(frame->windowTitle(), QStringLiteral("無題 - Velkaro"));
+  EXPECT_EQ(frame->windowTitle(), QStringLiteral("無題[*] - Velkaro"));
   EXPECT_TRUE(platform.MessageBoxes().empty());
 }
 

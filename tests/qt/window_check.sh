@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Starts the program in a private Xvfb server, checks that it stays up and
-# shows its "Velkaro" window, and keeps a screenshot of the screen.
+# shows its "… - Velkaro" window, and keeps a screenshot of the screen.
 # Usage: window_check.sh VELKARO_BINARY [SCREENSHOT.png]
 # Exit 0 passed, 1 failed, 77 skipped (no Xvfb or ImageMagick).
 set -u
@@ -59,7 +59,7 @@ found=0
 for _ in $(seq 50); do
   if ! kill -0 "$app_pid" 2>/dev/null; then break; fi
   if command -v xwininfo >/dev/null 2>&1; then
-    if xwininfo -root -tree 2>/dev/null | grep -q '"Velkaro"'; then
+    if xwininfo -root -tree 2>/dev/null | grep -q ' - Velkaro"'; then
       found=1
       break
     fi

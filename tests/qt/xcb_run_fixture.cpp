@@ -104,6 +104,10 @@ void XcbSendRun::SetUp() {
     if (box == nullptr || !box->isVisible()) return;
     boxes.push_back(box->text().toStdString());
     QAbstractButton* button = box->defaultButton();
+    if (!answers.empty()) {
+      button = box->button(answers.front());
+      answers.erase(answers.begin());
+    }
     if (button == nullptr) button = box->buttons().value(0);
     if (button != nullptr) QTest::mouseClick(button, Qt::LeftButton);
   });

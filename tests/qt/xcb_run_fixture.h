@@ -80,9 +80,11 @@ class XcbSendRun : public ::testing::Test {
   std::unique_ptr<CMainFrame> frame;
   std::string settingsBytes;
   std::optional<std::string> savedHome;
-  // Every message box of the run, answered with its default button.
+  // Every message box of the run, answered with the next of `answers`,
+  // or with its default button when none is left.
   QTimer answerer;
   std::vector<std::string> boxes;
+  std::vector<QMessageBox::StandardButton> answers;
 };
 
 }  // namespace velkaro::ui::testing

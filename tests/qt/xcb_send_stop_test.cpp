@@ -18,7 +18,7 @@ namespace {
 
 const char* const kStopped = "メール送信でエラー検出 RetCode=110";
 const char* const kSentOne = " 1通のメール送信を完了しました。";
-const char* const kExitQuestion = "Velkaro を終了しますか？";
+const char* const kStopRunQuestion = "送信中です。中止して終了しますか？";
 
 // Runs `step` every few milliseconds, also inside the run's own waits.
 class Ticker {
@@ -94,11 +94,39 @@ TEST_F(XcbSendRun, TheCloseBoxDuringARunStopsItAndClosesAfterIt) {
 #endif
   EXPECT_TRUE(aliveDuringRun) << "the window went while the run still worked on it";
   ASSERT_TRUE(QTest::qWaitFor([&] { return !frame->isVisible(); }, 20000));
-  // The exit question, answered OK, and nothing else.
+  // Whether to stop the run, answered Yes, and nothing else.
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].rfind(kExitQuestion, 0), 0u) << boxes[0];
+  EXPECT_EQ(boxes[0], kStopRunQuestion);
   EXPECT_NE(SendLogs().find(kStopped), std::string::npos) << SendLogs();
   EXPECT_TRUE(Received().empty()) << "the stopped mail was delivered";
+  ExpectSettingsWhole();
+}
+
+TEST_F(XcbSendRun, NoToTheCloseBoxQuestionKeepsTheRunAndTheMailArrives) {
+  ASSERT_NO_FATAL_FAILURE(StartWindow(1));
+  Prepare(LongBody());
+  answers = {QMessageBox::No};
+  bool clicked = false;
+  {
+    Ticker closer([&] {
+      if (clicked || !DeepInBody()) return;
+      clicked = true;
+      if (!SendCloseBoxClick(*frame)) frame->close();
+    });
+    ASSERT_TRUE(SendAndWait());
+  }
+  ASSERT_TRUE(clicked);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], kStopRunQuestion);
+  EXPECT_EQ(frame->StatusText().toStdString(), kSentOne);
+  EXPECT_EQ(Received().size(), 1u) << "the run did not go on after No";
+  QTest::qWait(200);
+  EXPECT_TRUE(frame->isVisible());
+  // Closed later, with no run going, it is the usual exit question.
+  frame->close();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !frame->isVisible(); }, 20000));
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].rfind("Velkaro を終了しますか？", 0), 0u) << boxes[1];
   ExpectSettingsWhole();
 }
 

@@ -1,11 +1,15 @@
 #include "ui/dialogs/dialog_frame.h"
 
+#include <QAbstractSpinBox>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <QStyleOptionSpinBox>
 #include <QWidget>
 #include <algorithm>
 #include <limits>
@@ -176,6 +180,48 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, const QRect& rect) {
   const int wanted = label->sizeHint().width();
   if (wanted > rect.width()) label->resize(wanted, rect.height());
   return label;
+}
+
+namespace {
+
+// What a line edit keeps free around its text besides the style's frame:
+// its own margin on either side (2 pixels in Qt) and the cursor.
+constexpr int kLineEditInnerMargins = 2 * 2 + 1;
+
+int TextNeed(const QWidget* field, const QMargins& textMargins, int largest) {
+  return field->fontMetrics().horizontalAdvance(QString::number(largest)) + kLineEditInnerMargins +
+         textMargins.left() + textMargins.right();
+}
+
+}  // namespace
+
+int NumberFieldShortfall(const QLineEdit* field, int largest) {
+  QStyleOptionFrame option;
+  option.initFrom(field);
+  option.rect = QRect(QPoint(0, 0), field->size());
+  option.lineWidth = field->hasFrame()
+                         ? field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, field)
+                         : 0;
+  option.midLineWidth = 0;
+  option.state |= QStyle::State_Sunken;
+  option.features = QStyleOptionFrame::None;
+  const QRect room = field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field);
+  return std::max(0, TextNeed(field, field->textMargins(), largest) - room.width());
+}
+
+int NumberFieldShortfall(const QAbstractSpinBox* field, int largest) {
+  QStyleOptionSpinBox option;
+  option.initFrom(field);
+  option.rect = QRect(QPoint(0, 0), field->size());
+  option.buttonSymbols = field->buttonSymbols();
+  option.frame = field->hasFrame();
+  option.subControls = QStyle::SC_SpinBoxFrame | QStyle::SC_SpinBoxEditField;
+  if (field->buttonSymbols() != QAbstractSpinBox::NoButtons) {
+    option.subControls |= QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown;
+  }
+  const QRect room = field->style()->subControlRect(QStyle::CC_SpinBox, &option,
+                                                    QStyle::SC_SpinBoxEditField, field);
+  return std::max(0, TextNeed(field, QMargins(), largest) - room.width());
 }
 
 }  // namespace velkaro::ui::dialogs

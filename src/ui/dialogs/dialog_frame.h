@@ -17,6 +17,7 @@
 
 #include "ui/dialog_units.h"
 
+class QAbstractSpinBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -97,6 +98,13 @@ class FieldValidator : public QValidator {
 std::string FieldToSjis(const QString& text);
 QString PathToField(const std::string& path);
 std::string FieldToPath(const QString& text);
+
+// The extra width a number field needs to show `largest` whole (its
+// digits in the field's font, inside the frame, the margins and, for a
+// spin box, the arrows); 0 when it is wide enough. The field's font and
+// style must be set.
+int NumberFieldShortfall(const QLineEdit* field, int largest);
+int NumberFieldShortfall(const QAbstractSpinBox* field, int largest);
 
 // A push button laid out at a template rectangle.
 QPushButton* MakeButton(QWidget* parent, const QString& caption, const QRect& rect);

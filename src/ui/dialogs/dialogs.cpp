@@ -37,8 +37,10 @@ bool RunServerDialog(QWidget* parent, Settings& settings) {
   return dialog.exec() == QDialog::Accepted;
 }
 
-void RunPreviewDialog(QWidget* parent, const SendJob& job, const Settings& settings) {
+void RunPreviewDialog(QWidget* parent, const SendJob& job, const Settings& settings,
+                      const QString& warning) {
   dialogs::PreviewDialog dialog(parent, job, settings);
+  dialog.SetWarning(warning);
   dialog.exec();
 }
 

@@ -3,6 +3,7 @@
 // when it ends.
 #pragma once
 
+#include <QString>
 #include <optional>
 #include <string>
 
@@ -33,8 +34,11 @@ bool RunSettingsSheet(QWidget* parent, Settings& settings);
 // in the ini) before it returns.
 bool RunServerDialog(QWidget* parent, Settings& settings);
 
-// Preview "差替え後の本文表示" of the job's body for each recipient.
-void RunPreviewDialog(QWidget* parent, const SendJob& job, const Settings& settings);
+// Preview "差替え後の本文表示" of the job's body for each recipient;
+// `warning`, when not empty, is shown above the body (what the send
+// would refuse).
+void RunPreviewDialog(QWidget* parent, const SendJob& job, const Settings& settings,
+                      const QString& warning = {});
 
 // Version information.
 void RunVersionDialog(QWidget* parent);

@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTextDocument>
+#include <algorithm>
 #include <array>
 
 #include "core/encoding.h"
@@ -138,6 +140,12 @@ PreviewDialog::PreviewDialog(QWidget* parent, const SendJob& job, const Settings
   // Without recipients there is no mail to save.
   eml_->setEnabled(model_->rowCount() > 0);
   body_->setGeometry(u.Rect(8, 106, 304, 86));
+  warning_ = new QPlainTextEdit(this);
+  warning_->setReadOnly(true);
+  warning_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  warning_->setGeometry(u.Rect(8, 106, 304, 40));
+  warning_->setStyleSheet(QStringLiteral("QPlainTextEdit { color: #b00000; }"));
+  warning_->hide();
 
   connect(close_, &QPushButton::clicked, this, &QDialog::accept);
   connect(substitute_, &QPushButton::clicked, this, [this] { ShowForRow(SelectedRow()); });
@@ -146,6 +154,7 @@ PreviewDialog::PreviewDialog(QWidget* parent, const SendJob& job, const Settings
   connect(eml_, &QPushButton::clicked, this, [this] { SaveAsEml(); });
 
   grow_.Follow(body_, GrowWithWindow::Width | GrowWithWindow::Height);
+  grow_.Follow(warning_, GrowWithWindow::Width);
   grow_.Follow(subject_, GrowWithWindow::Width);
   grow_.Follow(charset_, GrowWithWindow::Width);
   grow_.Follow(eml_, GrowWithWindow::MoveRight);
@@ -180,6 +189,36 @@ void PreviewDialog::ShowForRow(int row) {
   charset_->setText(
       CharsetLineText(charsetSetting_, ChooseCharset(charsetSetting_, job_.MailContentOf(row))));
   charset_->setCursorPosition(0);
+}
+
+void PreviewDialog::SetWarning(const QString& text) {
+  // The warning goes between the character set line and the body, as
+  // high as its lines (up to a limit, then it scrolls); the dialog grows
+  // by as much, so the body keeps its room.
+  constexpr int kMostLines = 16;
+  const int shownBefore = warning_->isHidden() ? 0 : warning_->height() + Units().Y(2);
+  warning_->setPlainText(text);
+  warning_->setVisible(!text.isEmpty());
+  QRect warning = warning_->geometry();
+  int shown = 0;
+  if (!text.isEmpty()) {
+    const int lines =
+        std::min<int>(kMostLines, static_cast<int>(text.count(QLatin1Char('\n'))) + 1);
+    const QMargins frame = warning_->contentsMargins();
+    warning.setHeight(lines * warning_->fontMetrics().lineSpacing() +
+                      2 * static_cast<int>(warning_->document()->documentMargin()) + frame.top() +
+                      frame.bottom() + 2);
+    shown = warning.height() + Units().Y(2);
+  }
+  const int shift = shown - shownBefore;
+  const QRect body = body_->geometry().translated(0, shift);
+  // The controls are placed after the resize, which lays them out by the
+  // old base; the new size is the base from then on.
+  setMinimumSize(0, 0);
+  resize(width(), height() + shift);
+  warning_->setGeometry(warning);
+  body_->setGeometry(body);
+  grow_.TakeBase(this);
 }
 
 void PreviewDialog::SaveAsEml() {

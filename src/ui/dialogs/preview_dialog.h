@@ -47,6 +47,10 @@ class PreviewDialog : public QDialog {
   QPushButton* CloseButton() const { return close_; }
   QLineEdit* CharsetEdit() const { return charset_; }
   QPushButton* EmlButton() const { return eml_; }
+  // A warning above the body (characters the send would refuse); empty
+  // takes it away and gives the body its room back.
+  void SetWarning(const QString& text);
+  QPlainTextEdit* WarningEdit() const { return warning_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -69,6 +73,7 @@ class PreviewDialog : public QDialog {
   QPushButton* substitute_;
   QLineEdit* charset_;
   QPushButton* eml_;
+  QPlainTextEdit* warning_;
   // The folder chosen last while the dialog is open; the folder dialog
   // starts there the next time.
   std::string emlFolder_;

@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include "job/run_results.h"
 #include "job/server_check.h"
 #include "platform/qt/qt_platform.h"
 #include "ui/dialogs/dialog_frame.h"
@@ -17,10 +18,10 @@ const QString kStopCaption = QStringLiteral("中止");
 // What ServerCheck::Run ends with, in the user's words.
 QString Outcome(int code) {
   switch (code) {
-    case 0: return QStringLiteral("結果: 成功 (送信できる状態です)");
-    case 10: return QStringLiteral("結果: 失敗 (SMTPサーバとの接続)");
-    case 105: return QStringLiteral("結果: 失敗 (POP before SMTP)");
-    case 20: return QStringLiteral("結果: 失敗 (QUIT)");
+    case run_result::kSent: return QStringLiteral("結果: 成功 (送信できる状態です)");
+    case run_result::kOpenFailed: return QStringLiteral("結果: 失敗 (SMTPサーバとの接続)");
+    case run_result::kPopBeforeSmtpFailed: return QStringLiteral("結果: 失敗 (POP before SMTP)");
+    case run_result::kQuitFailed: return QStringLiteral("結果: 失敗 (QUIT)");
     default: return QStringLiteral("結果: 失敗 (コード %1)").arg(code);
   }
 }

@@ -9,8 +9,8 @@
 #include <optional>
 #include <utility>
 
+#include "core/server_settings.h"
 #include "mail/security_settings.h"
-#include "mail/server_settings.h"
 #include "platform/platform.h"
 
 class QListWidget;

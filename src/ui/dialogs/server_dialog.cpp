@@ -19,12 +19,13 @@ namespace velkaro::ui::dialogs {
 namespace {
 
 // A label whose right edge stands just left of its field, centred on it.
-void LabelLeftOf(QWidget* parent, const QString& text, const QRect& field) {
+QLabel* LabelLeftOf(QWidget* parent, const QString& text, const QRect& field) {
   QLabel* label = MakeLabel(parent, text, QRect());
   label->adjustSize();
   const int gap = Units().X(2);
   const int x = std::max(gap, field.left() - gap - label->width());
   label->move(x, field.center().y() - label->height() / 2);
+  return label;
 }
 
 // One choice box: its settings key, and per item the caption, the
@@ -161,17 +162,28 @@ void ServerDialog::PlaceFields() {
       {SmtpPassword, u"認証パスワード", false, 84, 228, 128},
   };
   for (const Place& p : kPlaces) {
-    const QRect rect = u.Rect(p.x, p.y, p.width, 14);
-    const QString label = QString::fromUtf16(p.label);
-    if (p.labelAbove) {
-      MakeLabel(this, label, u.Rect(p.x, p.y - 10, 0, 8));
-    } else {
-      LabelLeftOf(this, label, rect);
-    }
+    QRect rect = u.Rect(p.x, p.y, p.width, 14);
     auto* edit = new QLineEdit(this);
     edit->setGeometry(rect);
     if (p.field != PopPort && p.field != SmtpPort) {
       edit->setValidator(new FieldValidator(FieldValidator::SjisBytes, kTextLimit, edit));
+    } else {
+      // A port of five digits is shown whole: the field grows to the left,
+      // its label with it, and keeps its right edge.
+      rect.setLeft(rect.left() - NumberFieldShortfall(edit, kPortHigh));
+      edit->setGeometry(rect);
+    }
+    const QString label = QString::fromUtf16(p.label);
+    if (p.labelAbove) {
+      MakeLabel(this, label, u.Rect(p.x, p.y - 10, 0, 8));
+    } else {
+      const QLabel* shown = LabelLeftOf(this, label, rect);
+      // The server field on the port's row ends before the port's label.
+      const Field server = p.field == PopPort ? PopServer : SmtpServer;
+      QLineEdit* left = p.field == PopPort || p.field == SmtpPort ? fields_.at(server) : nullptr;
+      if (left != nullptr && left->geometry().right() >= shown->x() - u.X(2)) {
+        left->resize(shown->x() - u.X(2) - left->x(), left->height());
+      }
     }
     fields_.at(p.field) = edit;
   }

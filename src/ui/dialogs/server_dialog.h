@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "core/server_settings.h"
 #include "mail/security_settings.h"
-#include "mail/server_settings.h"
 
 class QComboBox;
 class QLabel;

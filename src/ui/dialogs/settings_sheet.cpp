@@ -167,6 +167,8 @@ SettingsSheet::SettingsSheet(QWidget* parent, const SettingsRecord& record,
 QWidget* SettingsSheet::BuildGeneralPage() {
   const DialogUnits u = Units();
   auto* page = new QWidget;
+  // Measured below before the sheet adopts the page: in the sheet's font.
+  page->setFont(DialogFont());
 
   confirmExit_ = MakeCheck(page, QStringLiteral("終了を確認する"), u.Rect(4, 8, 62, 10));
   titleIn_ = MakeCheck(
@@ -176,6 +178,8 @@ QWidget* SettingsSheet::BuildGeneralPage() {
   // The edit and its attached arrows share the edit's template rectangle.
   speed_ = new IntegerSpinEdit(kSpeedLow, kSpeedHigh, page);
   speed_->setGeometry(u.Rect(52, 38, 32, 14));
+  // The largest speed is shown whole next to its arrows.
+  speed_->resize(speed_->width() + NumberFieldShortfall(speed_, kSpeedHigh), speed_->height());
   MakeLabel(page, QStringLiteral("1～100(初期値=5) 大きいほど速くなるが"), u.Rect(88, 38, 118, 8));
   MakeLabel(page, QStringLiteral("受信サーバで取りこぼしが発生しやすくなる"),
             u.Rect(100, 48, 127, 8));

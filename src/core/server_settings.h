@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/text_bytes.h"
+
 namespace velkaro {
 
 struct ServerSettings {
@@ -44,8 +46,7 @@ void SetFieldText(char (&field)[N], const std::string& text) {
   std::size_t length = 0;
   while (length < text.size()) {
     const unsigned char b = static_cast<unsigned char>(text[length]);
-    const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-    const std::size_t step = (lead && length + 1 < text.size()) ? 2 : 1;
+    const std::size_t step = (IsSjisLead(b) && length + 1 < text.size()) ? 2 : 1;
     if (length + step > N - 1) break;
     length += step;
   }
