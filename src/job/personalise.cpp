@@ -15,8 +15,7 @@ std::string TrimAsciiSpace(const std::string& s) {
 }  // namespace
 
 PersonalisedMail PersonaliseMail(const PlaceholderWordList& words, const std::string& bodyText,
-                                 const std::string& recipientLine, bool titleIn,
-                                 std::time_t at) {
+                                 const std::string& recipientLine, bool titleIn, std::time_t at) {
   Zentool z;
   std::string text = ReplacePlaceholders(words, bodyText, recipientLine, at);
   PersonalisedMail mail;

@@ -107,3 +107,17 @@ std::string ReplacePlaceholders(const PlaceholderWordList& words, const std::str
 }
 
 }  // namespace velkaro
+
+namespace velkaro {
+
+PersonalUtf8 ReplacePlaceholdersUtf8(const PlaceholderWordList&, const std::string& utf8Text,
+                                     const std::string&, std::time_t,
+                                     const PlaceholderValueFilter&) {
+  return {utf8Text, {}};
+}
+
+bool HasPlaceholder(const PlaceholderWordList&, const std::string&) {
+  return false;
+}
+
+}  // namespace velkaro

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <ctime>
+#include <functional>
 #include <string>
 
 namespace velkaro {
@@ -22,6 +23,28 @@ PlaceholderWordList DefaultPlaceholderWords();
 // `at`: the time the date and time words show; 0 for now.
 std::string ReplacePlaceholders(const PlaceholderWordList& words, const std::string& text,
                                 const std::string& record, std::time_t at = 0);
+
+// Decides about a value going into a UTF-8 text: returns the bytes to put
+// in (the value itself, or it escaped), or sets `why` (Shift_JIS) to
+// refuse it.
+using PlaceholderValueFilter =
+    std::function<std::string(const std::string& utf8Value, std::string& why)>;
+
+struct PersonalUtf8 {
+  std::string text;     // UTF-8, the words replaced
+  std::string problem;  // Shift_JIS: why the first refused value was refused
+};
+
+// The placeholders of a UTF-8 text that leaves the Shift_JIS world (a file
+// path, a link): every word and every value is taken to UTF-8 and replaced
+// as ReplacePlaceholders does, date and time words first. A refused value
+// is left out (its word stays) and the first refusal is named.
+PersonalUtf8 ReplacePlaceholdersUtf8(const PlaceholderWordList& words, const std::string& utf8Text,
+                                     const std::string& record, std::time_t at = 0,
+                                     const PlaceholderValueFilter& filter = {});
+
+// True when a UTF-8 text holds any of the words.
+bool HasPlaceholder(const PlaceholderWordList& words, const std::string& utf8Text);
 
 // One replacement pass: every occurrence of `word` that begins on a
 // character boundary, left to right, never searching inside `value`. The

@@ -112,9 +112,9 @@ int SendJob::SendAttempt(RunState& run, int index, const MailContent& content, i
     return !run.journal.IsOpen() || KeepJournal(run, run.journal.EndOfDataGoing(index));
   };
   const bool firstOnConnection = run.mailsOnConnection++ == 0;
-  const int code = mail.SendOneMail({content.subject, content.body, content.attachmentList,
-                                     content.recipientName, content.recipientAddress,
-                                     firstOnConnection ? 1 : 0});
+  const int code = mail.SendOneMail(
+      {content.subject, content.body, content.attachmentList, content.recipientName,
+       content.recipientAddress, firstOnConnection ? 1 : 0, content.extra, run.envelopeRecipients});
   mail.beforeEndOfData = nullptr;
   if (run.journalStuck) {
     // The journal could neither take this mail nor be removed: the mail was

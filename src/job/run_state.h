@@ -4,6 +4,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "job/run_journal.h"
 #include "job/run_policy.h"
@@ -36,6 +37,9 @@ struct SendJob::RunState {
   std::string errorText;
   std::string attachmentPaths;  // each followed by CR LF
   std::string attachmentLog;
+  // RCPT TO of every mail besides its recipient's: the Cc and the sender
+  // with copyToSelf (empty: the recipient alone).
+  std::vector<std::string> envelopeRecipients;
   std::unique_ptr<MailConnection> connection;
   int mailsOnConnection = 0;
   bool someNotAccepted = false;  // refused or in doubt, the run going on

@@ -227,3 +227,14 @@ void SendJob::SetSendButton(const std::string& sjisCaption, bool enabled) {
 }
 
 }  // namespace velkaro
+
+namespace velkaro {
+
+bool SendJob::IsPersonalAttachment(std::size_t) const {
+  return false;
+}
+int SendJob::PersonalFilesFound(std::size_t) const {
+  return 0;
+}
+
+}  // namespace velkaro

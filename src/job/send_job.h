@@ -63,6 +63,10 @@ class SendJob : public TimerTarget {
   // Clears the body (no questions: the caller asks them).
   void ClearBody();
   std::string AttachmentPath(std::size_t row) const;
+  // Row `row` names a file per recipient: its path holds placeholder words.
+  bool IsPersonalAttachment(std::size_t row) const;
+  // How many recipient lines find their own file for row `row`.
+  int PersonalFilesFound(std::size_t row) const;
   // What recipient line `index` gets: the texts personalised as the run
   // sends them, the sender of the settings, the attachments.
   MailContent MailContentOf(int index) const;
@@ -85,6 +89,11 @@ class SendJob : public TimerTarget {
   // Sends one mail per recipient line; the run's result code (0 success).
   // A run that is asked for while one is active is refused with -1.
   int RunSendJob();
+  // The test send: the mail of recipient line `index` (0-based) as it
+  // would go, delivered only to `address`, its subject marked "[テスト] ".
+  // Kept in the send log as a test; no journal, results or copies. 0 sent,
+  // else a run result code; -1 while a run is active.
+  int RunTestSend(int index, const std::string& address);
   // What the run's checks would refuse, one line ending in CR LF per
   // problem (Shift_JIS, the texts of the run's message box without its
   // closing cancel line); empty when a run can start.

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/server_settings.h"
 #include "mail/message_writer.h"
@@ -43,6 +44,10 @@ struct MailRecord {
   std::string recipientName;
   std::string recipientAddress;
   std::int32_t popBeforeSmtp = 0;  // 1: log in to the POP3 server first
+  ExtraHeaders extra;
+  // The RCPT TO addresses in order; empty: the recipient's address alone.
+  // A test send names only the tester here while To shows the recipient.
+  std::vector<std::string> envelopeRecipients;
 };
 
 // How `ReadReply` knows that a reply is complete.
@@ -183,6 +188,8 @@ class MailConnection {
   std::string attachmentList;
   std::string recipientName;
   std::string recipientAddress;
+  ExtraHeaders extra;
+  std::vector<std::string> envelopeRecipients;  // as MailRecord's
   // The `charset` setting, and the character set SendOneMail chose with it
   // for the mail in the fields.
   CharsetSetting charsetSetting = CharsetSetting::Auto;

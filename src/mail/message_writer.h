@@ -24,6 +24,17 @@ const char* CharsetSettingName(CharsetSetting setting);
 // for anything else.
 bool ParseCharsetSetting(const std::string& name, CharsetSetting* setting);
 
+// Header fields a user's settings add to every mail; empty ones are left
+// out. Names Shift_JIS, addresses and the URI ASCII as they go out.
+struct ExtraHeaders {
+  std::string replyToName;
+  std::string replyToAddress;  // Reply-To when not empty
+  std::string ccName;
+  std::string ccAddress;        // Cc when not empty
+  std::string listUnsubscribe;  // List-Unsubscribe: <uri> when not empty
+  bool operator==(const ExtraHeaders&) const = default;
+};
+
 // The texts of one mail, Shift_JIS; the addresses and the attachment paths
 // (each followed by CR LF) as they are.
 struct MailContent {
@@ -35,6 +46,7 @@ struct MailContent {
   std::string recipientAddress;
   std::string attachmentList;
   std::string boundary;
+  ExtraHeaders extra;
 };
 
 struct CharsetChoice {
