@@ -238,3 +238,9 @@ int SendJob::PersonalFilesFound(std::size_t) const {
 }
 
 }  // namespace velkaro
+
+namespace velkaro {
+
+std::string SendJob::PersonalProblemOf(int) const { return {}; }
+
+}  // namespace velkaro

@@ -67,6 +67,10 @@ class SendJob : public TimerTarget {
   bool IsPersonalAttachment(std::size_t row) const;
   // How many recipient lines find their own file for row `row`.
   int PersonalFilesFound(std::size_t row) const;
+  // Why recipient line `index` cannot get its mail though the run goes on
+  // (Shift_JIS): a personal attachment not found or a value refused in its
+  // path, or its unsubscribe link; empty when nothing stands in the way.
+  std::string PersonalProblemOf(int index) const;
   // What recipient line `index` gets: the texts personalised as the run
   // sends them, the sender of the settings, the attachments.
   MailContent MailContentOf(int index) const;
