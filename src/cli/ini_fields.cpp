@@ -27,10 +27,8 @@ std::string Refusal(const IniField& field, const std::string& value) {
     return field.key + " must be a whole number from 0 to " + std::to_string(field.maxNumber) +
            ", not '" + value + "'";
   }
-  return field.key +
-         " must be empty or a SHA-256 fingerprint (64 hex digits, with or without colons), "
-         "not '" +
-         value + "'";
+  if (!field.takes.empty()) return field.key + " must be " + field.takes + ", not '" + value + "'";
+  return field.key + " does not take '" + value + "'";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <optional>
+#include <string_view>
 
 #include "core/atomic_file.h"
 #include "core/file_reading.h"
@@ -23,7 +24,15 @@ constexpr mode_t kFileMode = 0600;
 constexpr std::size_t kMaxFileSize = 1024 * 1024;
 constexpr const char* kUtf8Bom = "\xEF\xBB\xBF";
 
-constexpr const char* kFingerprintKey = "tlsTrustedFingerprint";
+// What a value of these forms must be, for the refusal of one that is not.
+constexpr const char* kFingerprintForm =
+    "empty or a SHA-256 fingerprint (64 hex digits, with or without colons)";
+constexpr const char* kLinkForm =
+    "empty or a mailto: or https: link without blanks, control characters, < > or non-ASCII "
+    "characters outside placeholder words";
+constexpr const char* kMailboxForm =
+    "empty, an address or \"name <address>\" (the address in ASCII without blanks and with one "
+    "@)";
 
 std::vector<IniField> BuildTable() {
   return {
@@ -32,10 +41,14 @@ std::vector<IniField> BuildTable() {
       {"smtp", "smtpUser", "", {}},
       {"smtp", "smtpPasswordCommand", "", {}},
       {"smtp", "heloName", "", {}},
-      {"smtp", kFingerprintKey, "", {}},
+      {"smtp", "tlsTrustedFingerprint", "", {}, -1, IsSha256Fingerprint, kFingerprintForm},
       {"smtp", "allowInsecureAuth", "0", {"0", "1"}},
       {"pop", "popSecurity", "none", {"none", "stls", "tls"}},
       {"mail", "charset", "auto", {"iso-2022-jp", "auto", "utf-8"}},
+      {"mail", "copyToSelf", "0", {"0", "1"}},
+      {"mail", "replyTo", "", {}, -1, IsMailboxSetting, kMailboxForm},
+      {"mail", "cc", "", {}, -1, IsMailboxSetting, kMailboxForm},
+      {"mail", "listUnsubscribe", "", {}, -1, IsUnsubscribeSetting, kLinkForm},
       {"run", "onRecipientFailure", "stop", {"stop", "continue"}},
       {"run", "retries", "2", {}, 10},
       {"run", "retryWaitSeconds", "30", {}, 3600},
@@ -100,6 +113,103 @@ bool IsSha256Fingerprint(const std::string& text) {
 
 namespace {
 
+bool IsControl(unsigned char b) {
+  return b < 0x20 || b == 0x7F;
+}
+
+// Printable ASCII other than the blank and the characters that would end
+// or split the field: <> close the brackets around an address or a link.
+bool IsPlainLinkByte(unsigned char b) {
+  return b > 0x20 && b < 0x7F && b != '<' && b != '>';
+}
+
+bool IsAddressByte(unsigned char b) {
+  // Specials outside a dot-atom (RFC 5322 3.2.3) that a bare address in a
+  // header line cannot carry unquoted: "a@b,c@d" would be two addresses
+  // there but one path in the envelope.
+  return IsPlainLinkByte(b) &&
+         std::string_view("(),;\"\\").find(static_cast<char>(b)) == std::string_view::npos;
+}
+
+MailboxFault CheckAddressPart(const std::string& address) {
+  if (!std::all_of(address.begin(), address.end(),
+                   [](char c) { return IsAddressByte(static_cast<unsigned char>(c)); })) {
+    return MailboxFault::AddressCharacters;
+  }
+  const std::size_t at = address.find('@');
+  if (at == std::string::npos || at == 0 || at + 1 == address.size() ||
+      address.find('@', at + 1) != std::string::npos) {
+    return MailboxFault::AddressShape;
+  }
+  return MailboxFault::None;
+}
+
+}  // namespace
+
+MailboxFault ParseMailbox(const std::string& text, Mailbox& out) {
+  out = {};
+  const std::size_t open = text.find('<');
+  const std::size_t close = text.find('>');
+  if (open == std::string::npos && close == std::string::npos) {
+    out.address = text;
+  } else {
+    // One pair, the address last: "name <address>".
+    if (open == std::string::npos || close != text.size() - 1 || open > close ||
+        text.find('<', open + 1) != std::string::npos) {
+      return MailboxFault::Form;
+    }
+    out.address = Trim(text.substr(open + 1, close - open - 1));
+    out.name = Trim(text.substr(0, open));
+    if (out.name.size() >= 2 && out.name.front() == '"' && out.name.back() == '"') {
+      out.name = out.name.substr(1, out.name.size() - 2);
+    }
+    if (out.address.empty()) return MailboxFault::Form;
+  }
+  if (std::any_of(out.name.begin(), out.name.end(),
+                  [](char c) { return IsControl(static_cast<unsigned char>(c)); })) {
+    return MailboxFault::NameCharacters;
+  }
+  return CheckAddressPart(out.address);
+}
+
+bool IsMailboxSetting(const std::string& text) {
+  Mailbox unused;
+  return text.empty() || ParseMailbox(text, unused) == MailboxFault::None;
+}
+
+bool IsPlainLinkText(const std::string& text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return IsPlainLinkByte(static_cast<unsigned char>(c)); });
+}
+
+// The placeholder words are the user's (they live in the settings record,
+// not here), so any "((…))" is taken for one: the run checks the link
+// again once the recipient's values are in.
+bool IsUnsubscribeSetting(const std::string& text) {
+  if (text.empty()) return true;
+  const std::string lower = AsciiLower(text);
+  std::size_t from = 0;
+  for (const char* scheme : {"mailto:", "https:"}) {
+    if (lower.rfind(scheme, 0) == 0) from = std::string_view(scheme).size();
+  }
+  if (from == 0 || from == text.size()) return false;
+  while (from < text.size()) {
+    const std::size_t word = text.find("((", from);
+    const std::size_t wordEnd = word == std::string::npos ? word : text.find("))", word + 2);
+    const std::size_t plainEnd = wordEnd == std::string::npos ? text.size() : word;
+    if (!IsPlainLinkText(text.substr(from, plainEnd - from))) return false;
+    if (plainEnd == text.size()) break;
+    for (std::size_t i = word; i < wordEnd + 2; ++i) {
+      const auto b = static_cast<unsigned char>(text[i]);
+      if (IsControl(b) || b == '<' || b == '>') return false;
+    }
+    from = wordEnd + 2;
+  }
+  return true;
+}
+
+namespace {
+
 // The value as the program uses it (a choice in its own spelling), or
 // nothing when the key does not take it.
 std::optional<std::string> AcceptedValue(const IniField& field, const std::string& value) {
@@ -113,7 +223,7 @@ std::optional<std::string> AcceptedValue(const IniField& field, const std::strin
     }
     return std::nullopt;
   }
-  if (field.key == kFingerprintKey && !IsSha256Fingerprint(value)) return std::nullopt;
+  if (field.accepts != nullptr && !field.accepts(value)) return std::nullopt;
   if (field.maxNumber >= 0) {
     // Digits only (no sign, no spaces inside), and not so many that the
     // number cannot be held; leading zeros are read away.

@@ -21,10 +21,46 @@ struct IniField {
   std::vector<std::string> choices;
   // At or above 0 for a whole number from 0 to this (in decimal digits).
   long maxNumber = -1;
+  // For a text of a certain form: whether a value has it, and the form in
+  // words for a refusal ("must be " + takes).
+  bool (*accepts)(const std::string& value) = nullptr;
+  std::string takes = {};
 };
 
 // Empty, 64 hex digits, or 32 hex pairs joined by colons, in any case.
 bool IsSha256Fingerprint(const std::string& text);
+
+// An address setting ("replyTo", "cc"): "address" or "display name
+// <address>", the name maybe in double quotes (taken off), UTF-8.
+struct Mailbox {
+  std::string name;
+  std::string address;
+};
+enum class MailboxFault {
+  None,
+  // Not one of the two forms: a "<" or ">" astray, or nothing inside <>.
+  Form,
+  // A control byte in the name.
+  NameCharacters,
+  // In the address a blank, a byte other than printable ASCII, or one of
+  // the specials ( ) , ; " \ that it cannot carry unquoted.
+  AddressCharacters,
+  // Not exactly one "@" with something on either side.
+  AddressShape,
+};
+// Reads `text` (no blanks around it) into `out`.
+MailboxFault ParseMailbox(const std::string& text, Mailbox& out);
+// Empty, or a text ParseMailbox reads without fault.
+bool IsMailboxSetting(const std::string& text);
+
+// The "listUnsubscribe" setting: empty, or a "mailto:" or "https:" link
+// (the scheme in any case) with something after the scheme, holding only
+// printable ASCII other than blanks and <> outside "((…))" placeholder
+// words; inside those only no control byte and no <>.
+bool IsUnsubscribeSetting(const std::string& text);
+// True when the whole text is printable ASCII without blanks and <>: what
+// can stand between the brackets of List-Unsubscribe as it is.
+bool IsPlainLinkText(const std::string& text);
 
 // Every known setting, in the order --show-settings prints them. The
 // stored password is not among them: it is never shown or set by name.

@@ -6,6 +6,7 @@
 
 #include "core/encoding.h"
 #include "core/zentool.h"
+#include "job/run_policy.h"
 #include "job/send_job.h"
 #include "job/shown_value.h"
 #include "mail/mime_text.h"
@@ -100,6 +101,40 @@ std::string RecipientProblems(const std::string& recipientLines) {
 
 }  // namespace
 
+// With onRecipientFailure=continue a recipient without its own file is
+// refused at its turn and the others get their mails; otherwise the run
+// does not start, and every such recipient is named with the path looked
+// for, before any connection.
+std::string SendJob::PersonalProblems() const {
+  if (RunPolicyOf(settings_.ini).continueOnFailure) return {};
+  std::string attachmentPaths;
+  for (std::size_t i = 0; i < attachments.size(); ++i)
+    attachmentPaths += AttachmentPath(i) + "\r\n";
+  const MailExtras extras = MailExtrasOf(settings_.ini);
+  const std::time_t at = substitutionTime != 0 ? substitutionTime : CurrentPlatform().Now();
+  std::string named;
+  int bad = 0;
+  int number = 0;
+  for (std::size_t start = 0, end = recipientLines.find("\r\n"); end != std::string::npos;
+       start = end + 2, end = recipientLines.find("\r\n", start)) {
+    ++number;
+    const std::string line = recipientLines.substr(start, end + 2 - start);
+    PersonalProblem problem;
+    ComposeContent(settings_.record, bodyText, titleIn, line, attachmentPaths, at, extras,
+                   &problem);
+    if (problem.text.empty()) continue;
+    if (++bad <= kNamedRecipients) {
+      named += Sjis("送信先( ") + std::to_string(number) + Sjis("件目 ") +
+               ShownValue(Zentool().ZenGetTabItem(line, 2)) + " ): " + problem.text + "\r\n";
+    }
+  }
+  if (bad > kNamedRecipients) {
+    named += Sjis("ほかに ") + std::to_string(bad - kNamedRecipients) +
+             Sjis("件の送信先にも個別の問題があります。\r\n");
+  }
+  return named;
+}
+
 std::string SendJob::CheckProblems() const {
   Zentool z;
   std::string errors;
@@ -107,13 +142,17 @@ std::string SendJob::CheckProblems() const {
     errors += Sjis("送信先が１件も指定されていません。\r\n");
   if (bodyText.empty()) errors += Sjis("送信本文がありません。\r\n");
   for (std::size_t i = 0; i < attachments.size(); ++i) {
-    if (z.ZenGetFileSize(AttachmentPath(i)) < 1) {
+    if (!IsPersonalAttachment(i) && z.ZenGetFileSize(AttachmentPath(i)) < 1) {
       errors +=
           Sjis("添付ファイル( ") + Utf8ToSjis(attachments[i].name) + Sjis(" )を開けません。\r\n");
     }
   }
   errors += SenderProblem(FieldText(settings_.record.server.senderAddress));
+  errors += MailExtrasProblems(MailExtrasOf(settings_.ini));
   errors += RecipientProblems(recipientLines);
+  // Each recipient's files are looked for only when the run could start
+  // otherwise: a thousand missing files behind an empty body help nobody.
+  if (errors.empty()) errors += PersonalProblems();
   return errors;
 }
 

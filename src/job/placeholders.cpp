@@ -1,9 +1,13 @@
 #include "job/placeholders.h"
 
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "core/encoding.h"
 #include "core/sjis_canonical.h"
 #include "core/zentool.h"
+#include "job/shown_value.h"
 #include "platform/platform.h"
 
 namespace velkaro {
@@ -74,49 +78,91 @@ std::string ReplaceWord(const std::string& text, const std::string& word,
   return ReplaceInText(text, CanonicalSjis(text), CanonicalSjis(word), value);
 }
 
-std::string ReplacePlaceholders(const PlaceholderWordList& words, const std::string& text,
-                                const std::string& record, std::time_t at) {
+namespace {
+
+// Every word with its value for one recipient, in the order they are
+// replaced: date and time words first, so a field value holding one of
+// them is left alone; the record words follow in field order 0..9, so a
+// field holding a later field's word is expanded. The clock is read once.
+std::vector<std::pair<std::string, std::string>> WordValues(const PlaceholderWordList& words,
+                                                            const std::string& record,
+                                                            std::time_t at) {
   Zentool z;
   const std::time_t now = at != 0 ? at : CurrentPlatform().Now();
-  // Date and time words first, so a field value holding one of them is
-  // left alone; the record words follow in field order 0..9, so a field
-  // holding a later field's word is expanded.
   const struct {
     int slot;
     int style;
   } dateWords[] = {{11, 21}, {12, 1}, {13, 2}, {14, 3}, {15, 7}, {10, 15}};
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const auto& d : dateWords) out.emplace_back(words[d.slot], z.FormatDateTime(now, d.style));
+  // Slot of the word for field 0 (kana), 1 (regist), 2 (name), 3 …
+  constexpr int kFieldSlot[10] = {2, 0, 1, 3, 4, 5, 6, 7, 8, 9};
+  for (int field = 0; field < 10; ++field) {
+    out.emplace_back(words[kFieldSlot[field]], z.ZenGetTabItem(record, field));
+  }
+  return out;
+}
+
+// UTF-8 needs no care for character boundaries: no character's bytes
+// appear inside another's.
+std::string ReplaceAllUtf8(const std::string& text, const std::string& word,
+                           const std::string& value) {
+  std::string out;
+  std::size_t copied = 0;
+  for (std::size_t found = text.find(word); found != std::string::npos;
+       found = text.find(word, copied)) {
+    out.append(text, copied, found - copied);
+    out += value;
+    copied = found + word.size();
+  }
+  out.append(text, copied);
+  return out;
+}
+
+}  // namespace
+
+std::string ReplacePlaceholders(const PlaceholderWordList& words, const std::string& text,
+                                const std::string& record, std::time_t at) {
   std::string out = text;
   // The words come from the settings and the text from a file, each maybe
   // written by another program: they are compared by character, so a word
   // typed with one of CP932's duplicate codes matches the other.
   std::string canonical = CanonicalSjis(out);
-  const auto replaceAll = [&](const std::string& word, const std::string& value) {
-    if (word.empty()) return;
+  for (const auto& [word, value] : WordValues(words, record, at)) {
+    if (word.empty()) continue;
     const std::string canonicalWord = CanonicalSjis(word);
-    if (canonical.find(canonicalWord) == std::string::npos) return;
+    if (canonical.find(canonicalWord) == std::string::npos) continue;
     out = ReplaceInText(out, canonical, canonicalWord, value);
     canonical = CanonicalSjis(out);
-  };
-  for (const auto& d : dateWords) replaceAll(words[d.slot], z.FormatDateTime(now, d.style));
-  // Slot of the word for field 0 (kana), 1 (regist), 2 (name), 3 …
-  constexpr int kFieldSlot[10] = {2, 0, 1, 3, 4, 5, 6, 7, 8, 9};
-  for (int field = 0; field < 10; ++field) {
-    replaceAll(words[kFieldSlot[field]], z.ZenGetTabItem(record, field));
   }
   return out;
 }
 
-}  // namespace velkaro
-
-namespace velkaro {
-
-PersonalUtf8 ReplacePlaceholdersUtf8(const PlaceholderWordList&, const std::string& utf8Text,
-                                     const std::string&, std::time_t,
-                                     const PlaceholderValueFilter&) {
-  return {utf8Text, {}};
+PersonalUtf8 ReplacePlaceholdersUtf8(const PlaceholderWordList& words, const std::string& utf8Text,
+                                     const std::string& record, std::time_t at,
+                                     const PlaceholderValueFilter& filter) {
+  PersonalUtf8 out{utf8Text, {}};
+  for (const auto& [word, value] : WordValues(words, record, at)) {
+    const std::string utf8Word = word.empty() ? std::string() : SjisToUtf8(word);
+    if (utf8Word.empty() || out.text.find(utf8Word) == std::string::npos) continue;
+    std::string why;
+    std::string put = SjisToUtf8(value);
+    if (filter) put = filter(put, why);
+    if (!why.empty()) {
+      if (out.problem.empty()) {
+        out.problem = word + Sjis(" の値( ") + ShownValue(value) + Sjis(" )は") + why;
+      }
+      continue;
+    }
+    out.text = ReplaceAllUtf8(out.text, utf8Word, put);
+  }
+  return out;
 }
 
-bool HasPlaceholder(const PlaceholderWordList&, const std::string&) {
+bool HasPlaceholder(const PlaceholderWordList& words, const std::string& utf8Text) {
+  for (const std::string& word : words) {
+    if (!word.empty() && utf8Text.find(SjisToUtf8(word)) != std::string::npos) return true;
+  }
   return false;
 }
 

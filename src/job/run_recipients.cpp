@@ -7,6 +7,7 @@
 
 #include "core/encoding.h"
 #include "core/zentool.h"
+#include "job/mail_extras.h"
 #include "job/run_state.h"
 #include "job/send_log.h"
 #include "mail/mime_text.h"
@@ -52,13 +53,15 @@ int SendJob::SendToRecipients(RunState& run, int count) {
 
 int SendJob::SendToRecipient(RunState& run, int index) {
   const RunInputs& in = run.inputs;
-  const MailContent content = ComposeContent(in.record, in.bodyText, in.titleIn,
-                                             results[static_cast<std::size_t>(index)].line,
-                                             run.attachmentPaths, in.substitutionTime);
+  PersonalProblem problem;
+  const MailContent content = ComposeContent(
+      in.record, in.bodyText, in.titleIn, results[static_cast<std::size_t>(index)].line,
+      run.attachmentPaths, in.substitutionTime, in.extras, &problem);
   // Personalising and keeping the copy each go through the whole body: with
   // a large body the window is served between them.
   Platform& platform = CurrentPlatform();
   platform.Pump();
+  if (!problem.text.empty()) return RefuseBeforeSending(run, index, problem);
   const std::string& name = content.recipientName;
   const std::string& address = content.recipientAddress;
 
@@ -74,7 +77,11 @@ int SendJob::SendToRecipient(RunState& run, int index) {
   run.runLog += Sjis("    送信先: ") + name + "<" + address + ">\r\n";
   run.runLog += Sjis("    保存文: ") + Utf8ToSjis(archive) +
                 (saved ? "" : Sjis(" (保存できませんでした)")) + "\r\n";
-  run.runLog += run.attachmentLog;
+  for (std::size_t from = 0, end = content.attachmentList.find("\r\n"); end != std::string::npos;
+       from = end + 2, end = content.attachmentList.find("\r\n", from)) {
+    run.runLog +=
+        Sjis("    添付　: ") + Utf8ToSjis(content.attachmentList.substr(from, end - from)) + "\r\n";
+  }
 
   const int attempts = run.policy.continueOnFailure ? 1 + run.policy.retries : 1;
   for (int attempt = 1; attempt <= attempts; ++attempt) {
@@ -114,7 +121,8 @@ int SendJob::SendAttempt(RunState& run, int index, const MailContent& content, i
   const bool firstOnConnection = run.mailsOnConnection++ == 0;
   const int code = mail.SendOneMail(
       {content.subject, content.body, content.attachmentList, content.recipientName,
-       content.recipientAddress, firstOnConnection ? 1 : 0, content.extra, run.envelopeRecipients});
+       content.recipientAddress, firstOnConnection ? 1 : 0, content.extra,
+       EnvelopeRecipients(run.inputs.extras, content.recipientAddress, content.senderAddress)});
   mail.beforeEndOfData = nullptr;
   if (run.journalStuck) {
     // The journal could neither take this mail nor be removed: the mail was
@@ -158,6 +166,33 @@ int SendJob::SendAttempt(RunState& run, int index, const MailContent& content, i
   // The refused transaction is still open on the server (RFC 5321 4.1.1.5).
   if (mail.smtpOpen == 1) mail.SmtpReset();
   mail.ResetProgress();
+  return 0;
+}
+
+// A recipient whose own file is missing (or whose values cannot go into
+// its file name or link) gets no mail: nothing of it is sent. With
+// onRecipientFailure=continue the run goes on with the next recipient;
+// otherwise it stops as a mail failing at that step does.
+int SendJob::RefuseBeforeSending(RunState& run, int index, const PersonalProblem& problem) {
+  RecipientResult& result = results[static_cast<std::size_t>(index)];
+  result.outcome = MailOutcome::Refused;
+  result.code = run_result::kMailFailed + problem.step;
+  result.reply = problem.text;
+  sendDetails +=
+      Sjis("★To ") + result.name + "<" + result.address + ">\r\n  " + problem.text + "\r\n";
+  run.runLog += Sjis("    送信先: ") + result.name + "<" + result.address + ">\r\n";
+  run.runLog += Sjis("    結果　: 送信できません RetCode=") + std::to_string(result.code) + " " +
+                problem.text + "\r\n";
+  Emit({.kind = RunEventKind::MailRefused,
+        .mail = index,
+        .code = result.code,
+        .reply = result.reply});
+  if (!RecordOutcome(run, index)) return run_result::kJournalFailed;
+  if (!run.policy.continueOnFailure) {
+    run.connection->failureReason = problem.text;
+    return result.code;
+  }
+  run.someNotAccepted = true;
   return 0;
 }
 

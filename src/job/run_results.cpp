@@ -52,7 +52,7 @@ std::string FormatResultCsv(const std::vector<RecipientResult>& results) {
     const RecipientResult& r = results[i];
     csv += FormatCsvRecord({std::to_string(i + 1), SjisToUtf8(r.name), SjisToUtf8(r.address),
                             OutcomeName(r.outcome), r.code == 0 ? "" : std::to_string(r.code),
-                            r.reply});
+                            SjisToUtf8(r.reply)});
   }
   return csv;
 }

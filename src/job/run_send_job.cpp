@@ -19,8 +19,13 @@ int SendJob::RunSendJob() {
   unwrittenLog.clear();
   failureReason.clear();
   RunState run;
-  run.inputs = {bodyText, bodyFilePath,     recipientLines,
-                titleIn,  substitutionTime, settings_.record};
+  run.inputs = {bodyText,
+                bodyFilePath,
+                recipientLines,
+                titleIn,
+                substitutionTime,
+                settings_.record,
+                MailExtrasOf(settings_.ini)};
   run.policy = RunPolicyOf(settings_.ini);
   run.limiter = std::make_unique<SendRateLimiter>(run.policy);
   StartResults(run.inputs.recipientLines);
@@ -64,9 +69,7 @@ int SendJob::CheckJob(RunState& run) {
   run.errorText = CheckProblems();
   if (run.errorText.empty()) {
     for (std::size_t i = 0; i < attachments.size(); ++i) {
-      const std::string path = AttachmentPath(i);
-      run.attachmentPaths += path + "\r\n";
-      run.attachmentLog += Sjis("    添付　: ") + Utf8ToSjis(path) + "\r\n";
+      run.attachmentPaths += AttachmentPath(i) + "\r\n";
     }
     return 0;
   }

@@ -4,7 +4,6 @@
 #include <ctime>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "job/run_journal.h"
 #include "job/run_policy.h"
@@ -23,6 +22,7 @@ struct RunInputs {
   bool titleIn = false;
   std::time_t substitutionTime = 0;
   SettingsRecord record;
+  MailExtras extras;
 };
 
 struct SendJob::RunState {
@@ -35,11 +35,7 @@ struct SendJob::RunState {
   std::time_t start = 0;
   std::string runLog;
   std::string errorText;
-  std::string attachmentPaths;  // each followed by CR LF
-  std::string attachmentLog;
-  // RCPT TO of every mail besides its recipient's: the Cc and the sender
-  // with copyToSelf (empty: the recipient alone).
-  std::vector<std::string> envelopeRecipients;
+  std::string attachmentPaths;  // the rows, each followed by CR LF
   std::unique_ptr<MailConnection> connection;
   int mailsOnConnection = 0;
   bool someNotAccepted = false;  // refused or in doubt, the run going on

@@ -8,6 +8,8 @@
 #include "core/zentool.h"
 #include "data/address_book.h"
 #include "job/overwrite_question.h"
+#include "job/personal_files.h"
+#include "job/personalise.h"
 
 namespace velkaro {
 namespace {
@@ -76,7 +78,10 @@ int SendJob::AddAttachment(int index, const std::string& path) {
   PullFromView();
   Zentool z;
   if (path.empty()) return 1;
-  if (z.ZenGetFileSize(path) <= 0) return 2;
+  // A personal row names each recipient's own file: whether those exist is
+  // for the checks before a run, when the recipients are known.
+  const bool personal = IsPersonalPattern(PlaceholderWordsOf(settings_.record), path);
+  if (!personal && z.ZenGetFileSize(path) <= 0) return 2;
   const std::string name = z.ZenSplitPath(PathPart::NameExtension, path);
   const std::string folder = z.ZenSplitPath(PathPart::DriveFolder, path);
   if (name.empty() || folder.empty()) return 3;
@@ -225,22 +230,5 @@ void SendJob::SetSendButton(const std::string& sjisCaption, bool enabled) {
   sendButtonEnabled = enabled;
   NotifyChanged();
 }
-
-}  // namespace velkaro
-
-namespace velkaro {
-
-bool SendJob::IsPersonalAttachment(std::size_t) const {
-  return false;
-}
-int SendJob::PersonalFilesFound(std::size_t) const {
-  return 0;
-}
-
-}  // namespace velkaro
-
-namespace velkaro {
-
-std::string SendJob::PersonalProblemOf(int) const { return {}; }
 
 }  // namespace velkaro

@@ -12,6 +12,7 @@
 
 #include "core/text_file.h"
 #include "data/settings_file.h"
+#include "job/mail_extras.h"
 #include "job/run_events.h"
 #include "job/run_results.h"
 #include "mail/mail_connection.h"
@@ -24,6 +25,13 @@ namespace velkaro {
 struct AttachmentRow {
   std::string name;
   std::string folder;
+};
+
+// Why one recipient cannot get the mail though the others can: the step
+// code a mail failing there gets (run_result's mail steps) and the words.
+struct PersonalProblem {
+  int step = 0;
+  std::string text;  // Shift_JIS
 };
 
 // Whoever shows the job. The two calls are the form's refresh steps.
@@ -56,6 +64,7 @@ class SendJob : public TimerTarget {
   // 0 loaded; 1 missing or empty file; 2 no text in it (or not a text).
   int LoadBodyFile(const std::string& path);
   // 0 added; 1 empty path; 2 missing or empty file; 3 no name or folder.
+  // A path holding placeholder words is added without its files existing.
   int AddAttachment(int index, const std::string& path);
   // 0 saved; 1 the user wants another name; 2 cancelled; 3 the path is a
   // folder; -1 writing failed.
@@ -75,11 +84,15 @@ class SendJob : public TimerTarget {
   // sends them, the sender of the settings, the attachments.
   MailContent MailContentOf(int index) const;
   // The same for one entry line (with its CR LF) of a body, settings and
-  // attachment paths (each followed by CR LF) given apart: what a run
-  // composes from the copy it took when it started.
+  // attachment rows (each followed by CR LF; personal ones resolved for the
+  // line) given apart: what a run composes from the copy it took when it
+  // started. With `problem` the personal files are looked for, and what
+  // keeps this recipient from getting the mail is put there.
   static MailContent ComposeContent(const SettingsRecord& record, const std::string& bodyText,
                                     bool titleIn, const std::string& recipientLine,
-                                    const std::string& attachmentPaths, std::time_t at = 0);
+                                    const std::string& attachmentPaths, std::time_t at = 0,
+                                    const MailExtras& extras = {},
+                                    PersonalProblem* problem = nullptr);
   // Shows the recipient rows again. Every line of `recipientLines` is a
   // row, also one with an empty name or address, so that the list shows
   // exactly what will be sent and row i is line i.
@@ -169,6 +182,11 @@ class SendJob : public TimerTarget {
   int SendToRecipients(RunState& run, int count);
   int SendToRecipient(RunState& run, int index);
   int SendAttempt(RunState& run, int index, const MailContent& content, int attempt, bool last);
+  int RefuseBeforeSending(RunState& run, int index, const PersonalProblem& problem);
+  std::string PersonalProblems() const;
+  std::string TestSendProblems(int index, const std::string& address) const;
+  int FinishTestSend(MailConnection& mail, std::time_t start, std::string log, int result,
+                     const std::string& address);
   int OpenAgain(RunState& run);
   bool WaitForLimits(RunState& run);
   bool WaitSeconds(RunState& run, int seconds, const std::string& sjisWhy);

@@ -35,7 +35,8 @@ TEST(IniSettings, ShownByTheirNamesInTableOrderWithoutThePassword) {
   EXPECT_EQ(FormatIniSettings(ini),
             "smtpSecurity=starttls\nsmtpAuth=none\nsmtpUser=山田\nsmtpPasswordCommand=\n"
             "heloName=\ntlsTrustedFingerprint=\nallowInsecureAuth=0\npopSecurity=none\n"
-            "charset=auto\nonRecipientFailure=stop\nretries=2\nretryWaitSeconds=30\n"
+            "charset=auto\ncopyToSelf=0\nreplyTo=\ncc=\nlistUnsubscribe=\n"
+            "onRecipientFailure=stop\nretries=2\nretryWaitSeconds=30\n"
             "mailsPerMinute=0\nmailsPerHour=0\nmailsPerConnection=0\n");
 }
 
@@ -62,6 +63,18 @@ TEST(IniSettings, SetRefusesWhatTheFieldDoesNotTakeAndSaysWhatItTakes) {
       {"mailsPerMinute", "50", ""},
       {"mailsPerHour", " ", "whole number"},
       {"mailsPerConnection", "99999999999", "whole number from 0 to 100000"},
+      {"copyToSelf", "1", ""},
+      {"copyToSelf", "yes", "must be one of 0, 1, not 'yes'"},
+      {"replyTo", "窓口 <info@example.jp>", ""},
+      {"replyTo", "info@example.jp", ""},
+      {"replyTo", "窓口 info@example.jp", "an address or \"name <address>\""},
+      {"cc", "soumu@example.jp", ""},
+      {"cc", "a@example.jp, b@example.jp", "cc must be empty, an address or \"name <address>\""},
+      {"cc", "soumu@example.jp\nBcc: x@example.jp", "must not contain line ends"},
+      {"listUnsubscribe", "https://example.jp/stop?id=((regist))", ""},
+      {"listUnsubscribe", "mailto:stop@example.jp", ""},
+      {"listUnsubscribe", "http://example.jp/stop", "a mailto: or https: link"},
+      {"listUnsubscribe", "https://example.jp/a b", "without blanks"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + "=" + c.value);
@@ -95,6 +108,31 @@ TEST(IniSettings, ValuesReadAsTheirDefaultAreWarnedAbout) {
   EXPECT_NE(warnings[0].find("smtpSecurity must be one of none, starttls, tls, not 'tsl'"),
             std::string::npos);
   EXPECT_NE(warnings[0].find("using 'none'"), std::string::npos);
+}
+
+// A hand-written value that would make a bad header is not used, and the
+// user is told which and what is used instead.
+TEST(IniSettings, UnusableMailSettingsAreWarnedAboutAndShownAsTheirDefault) {
+  TempDir dir;
+  VelkaroIni ini(dir.File("Velkaro.ini"));
+  testing::WriteBytes(ini.Path(),
+                      "[mail]\ncopyToSelf=on\nreplyTo=窓口 <info@example.jp>\n"
+                      "cc=soumu@example.jp>\nlistUnsubscribe=https://example.jp/<x>\n");
+  ASSERT_EQ(ini.Load(), 0);
+  const std::vector<std::string> warnings = IniValueWarnings(ini);
+  ASSERT_EQ(warnings.size(), 3u);
+  EXPECT_NE(warnings[0].find("copyToSelf must be one of 0, 1, not 'on'; using '0'"),
+            std::string::npos)
+      << warnings[0];
+  EXPECT_NE(warnings[1].find("cc must be empty, an address"), std::string::npos) << warnings[1];
+  EXPECT_NE(warnings[1].find("not 'soumu@example.jp>'; using ''"), std::string::npos);
+  EXPECT_NE(warnings[2].find("listUnsubscribe must be empty or a mailto: or https: link"),
+            std::string::npos)
+      << warnings[2];
+  const std::string shown = FormatIniSettings(ini);
+  EXPECT_NE(shown.find("copyToSelf=0\nreplyTo=窓口 <info@example.jp>\ncc=\nlistUnsubscribe=\n"),
+            std::string::npos)
+      << shown;
 }
 
 TEST(IniSettings, StorePasswordIsAnOptionOfItsOwnAndHelpNamesEveryField) {

@@ -68,6 +68,18 @@ TEST(VelkaroIni, AFileReadsAsItsKnownValuesElseTheDefaults) {
       {"comment ;", "[smtp]\n; smtpSecurity=tls\n", "smtpSecurity", "none"},
       {"comment #", "[smtp]\n#smtpSecurity=tls\n", "smtpSecurity", "none"},
       {"unknown key", "[smtp]\nsmtpColour=blue\n", "smtpColour", ""},
+      {"copy to self", "[mail]\ncopyToSelf=1\n", "copyToSelf", "1"},
+      {"copy to self not a flag", "[mail]\ncopyToSelf=yes\n", "copyToSelf", "0"},
+      {"Reply-To with a name", "[mail]\nreplyTo= 営業部 <sales@example.jp> \n", "replyTo",
+       "営業部 <sales@example.jp>"},
+      // A header line must never be made of what the file says badly.
+      {"Reply-To with a blank", "[mail]\nreplyTo=sales @example.jp\n", "replyTo", ""},
+      {"Cc of two addresses", "[mail]\ncc=a@example.jp, b@example.jp\n", "cc", ""},
+      {"Cc with a bell", "[mail]\ncc=a\x07@example.jp\n", "cc", ""},
+      {"personal link", "[mail]\nlistUnsubscribe=https://example.jp/stop?id=((regist))\n",
+       "listUnsubscribe", "https://example.jp/stop?id=((regist))"},
+      {"link of another scheme", "[mail]\nlistUnsubscribe=http://example.jp/stop\n",
+       "listUnsubscribe", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -117,6 +129,43 @@ TEST(VelkaroIni, SetTakesOnlyWhatTheKeyTakes) {
       {"tlsTrustedFingerprint", kColonFingerprint.substr(0, 94) + ":", 2, ""},
       {"tlsTrustedFingerprint", ":" + kColonFingerprint.substr(1), 2, ""},
       {"tlsTrustedFingerprint", kFingerprint + "00", 2, ""},
+      {"copyToSelf", "1", 0, "1"},
+      {"copyToSelf", "true", 2, ""},
+      {"replyTo", "", 0, ""},
+      {"replyTo", "info@example.jp", 0, "info@example.jp"},
+      {"replyTo", "\"Suzuki, Taro\" <suzuki@example.jp>", 0,
+       "\"Suzuki, Taro\" <suzuki@example.jp>"},
+      {"replyTo", "<info@example.jp>", 0, "<info@example.jp>"},
+      {"replyTo", "窓口 <info@example.jp", 2, ""},
+      {"replyTo", "窓口 <info@example.jp> x", 2, ""},
+      {"replyTo", "窓口 <>", 2, ""},
+      {"replyTo", "a <b> <info@example.jp>", 2, ""},
+      {"replyTo", "info@example.jp>", 2, ""},
+      {"replyTo", "info@@example.jp", 2, ""},
+      {"replyTo", "info@", 2, ""},
+      {"replyTo", "@example.jp", 2, ""},
+      {"replyTo", "info.example.jp", 2, ""},
+      {"replyTo", "窓口@example.jp", 2, ""},
+      {"replyTo", "a@example.jp,b@example.jp", 2, ""},
+      {"replyTo", "a\tb <info@example.jp>", 2, ""},
+      {"cc", "総務 <soumu@example.jp>", 0, "総務 <soumu@example.jp>"},
+      {"cc", "soumu@example.jp\r\nBcc: x@example.jp", 2, ""},
+      {"cc", "soumu@example.jp\x1b", 2, ""},
+      {"listUnsubscribe", "mailto:stop@example.jp?subject=stop", 0,
+       "mailto:stop@example.jp?subject=stop"},
+      {"listUnsubscribe", "HTTPS://example.jp/u/((regist))/((mailaddr))", 0,
+       "HTTPS://example.jp/u/((regist))/((mailaddr))"},
+      // A word of the user's own, in Japanese: the run checks it again.
+      {"listUnsubscribe", "https://example.jp/u?n=((登録番号))", 0,
+       "https://example.jp/u?n=((登録番号))"},
+      {"listUnsubscribe", "https://例え.jp/stop", 2, ""},
+      {"listUnsubscribe", "https://example.jp/a b", 2, ""},
+      {"listUnsubscribe", "https://example.jp/>,<https://evil.example", 2, ""},
+      {"listUnsubscribe", "https://example.jp/((<x>))", 2, ""},
+      {"listUnsubscribe", "https://example.jp/\x7f", 2, ""},
+      {"listUnsubscribe", "javascript:alert(1)", 2, ""},
+      {"listUnsubscribe", "https:", 2, ""},
+      {"listUnsubscribe", "example.jp/stop", 2, ""},
       {"smtpPassword", "secret", 1, ""},
       {"smtpColour", "blue", 1, ""},
   };
@@ -133,6 +182,43 @@ TEST(VelkaroIni, SetTakesOnlyWhatTheKeyTakes) {
     ASSERT_EQ(reread.Load(), 0);
     EXPECT_EQ(reread.Get(c.key), ini.Get(c.key)) << "as saved";
     EXPECT_EQ(reread.StoredPassword(), "");
+  }
+}
+
+// The address settings are read into the name the header shows and the
+// address the envelope and the header carry.
+TEST(VelkaroIni, AnAddressSettingIsReadIntoItsNameAndAddress) {
+  const struct {
+    std::string text;
+    MailboxFault fault;
+    std::string name;
+    std::string address;
+  } cases[] = {
+      {"info@example.jp", MailboxFault::None, "", "info@example.jp"},
+      {"窓口 <info@example.jp>", MailboxFault::None, "窓口", "info@example.jp"},
+      {"\"Suzuki, Taro\"   < info@example.jp >", MailboxFault::None, "Suzuki, Taro",
+       "info@example.jp"},
+      {"<info@example.jp>", MailboxFault::None, "", "info@example.jp"},
+      {"\"\" <info@example.jp>", MailboxFault::None, "", "info@example.jp"},
+      {"\"", MailboxFault::AddressCharacters, "", ""},
+      {"窓口 info@example.jp>", MailboxFault::Form, "", ""},
+      {"窓口 <info@example.jp> 様", MailboxFault::Form, "", ""},
+      {"窓口 <  >", MailboxFault::Form, "", ""},
+      {"a<b <info@example.jp>", MailboxFault::Form, "", ""},
+      {"窓口\x1b(B <info@example.jp>", MailboxFault::NameCharacters, "", ""},
+      {"窓口 <info(x)@example.jp>", MailboxFault::AddressCharacters, "", ""},
+      {"窓口 <info;x@example.jp>", MailboxFault::AddressCharacters, "", ""},
+      {"窓口 <\"a b\"@example.jp>", MailboxFault::AddressCharacters, "", ""},
+      {"info@example.jp\xe3\x80\x80", MailboxFault::AddressCharacters, "", ""},
+      {"info@example.jp@example.jp", MailboxFault::AddressShape, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    Mailbox box;
+    EXPECT_EQ(ParseMailbox(c.text, box), c.fault);
+    if (c.fault != MailboxFault::None && c.name.empty() && c.address.empty()) continue;
+    EXPECT_EQ(box.name, c.name);
+    EXPECT_EQ(box.address, c.address);
   }
 }
 
