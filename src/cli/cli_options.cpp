@@ -6,6 +6,7 @@
 
 #include "cli/man_page.h"
 #include "job/run_results.h"
+#include "mail/mime_text.h"
 
 namespace velkaro::cli {
 namespace {
@@ -33,6 +34,8 @@ constexpr std::array kOptions = {
     KnownOption{"--resume", Takes::Value},
     KnownOption{"--force", Takes::Nothing},
     KnownOption{"--include-in-doubt", Takes::Nothing},
+    KnownOption{"--test-to", Takes::Value},
+    KnownOption{"--as", Takes::Value},
     KnownOption{"--import-addresses", Takes::Value},
     KnownOption{"--export-addresses", Takes::Value},
     KnownOption{"--map", Takes::Value},
@@ -90,6 +93,54 @@ std::string AddressTransferOption(CliOptions& o, const std::string& name,
   return "";
 }
 
+// A plain mail address the test mail can go to: one "@" with something on
+// either side, nothing a header line or the envelope cannot carry.
+bool UsableTestAddress(const std::string& address) {
+  const std::size_t at = address.find('@');
+  if (at == std::string::npos || at == 0 || at + 1 == address.size()) return false;
+  if (address.find('@', at + 1) != std::string::npos) return false;
+  if (address.find_first_of(" \t") != std::string::npos) return false;
+  return mime::CheckAddress(address) == mime::AddressFault::None;
+}
+
+// A whole number from 1 on, digits only (no sign, no blanks).
+std::optional<int> RecipientNumber(const std::string& value) {
+  if (value.empty() || value.size() > 9) return std::nullopt;
+  int n = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  if (n < 1) return std::nullopt;
+  return n;
+}
+
+std::string TestSendOption(CliOptions& o, const std::string& name, const std::string& value) {
+  if (name == "--test-to") {
+    if (o.testTo) return "--test-to can be given only once";
+    if (!UsableTestAddress(value)) {
+      return "--test-to needs a mail address such as me@example.jp, got '" + value + "'";
+    }
+    o.testTo = value;
+    return "";
+  }
+  if (o.testAs) return "--as can be given only once";
+  o.testAs = RecipientNumber(value);
+  if (!o.testAs) return "--as needs a recipient number from 1 on, got '" + value + "'";
+  return "";
+}
+
+// The test mail stands in for the run: what only makes sense for a run, a
+// dry run or a check does not go with it.
+std::string CheckTestSend(const CliOptions& o) {
+  if (o.testAs && !o.testTo) return "--as goes with --test-to";
+  if (o.testTo && (o.resume || o.dryRun || o.check || o.emlFolder)) {
+    return "--test-to sends one test mail in place of the run: give no --resume, --dry-run, "
+           "--eml or --check with it";
+  }
+  return "";
+}
+
 std::string CheckAddressTransfer(const CliOptions& o) {
   if (!o.importAddresses && (!o.maps.empty() || o.importAll)) {
     return "--map and --import-all go with --import-addresses";
@@ -101,7 +152,8 @@ std::string CheckAddressTransfer(const CliOptions& o) {
   }
   if (o.exportAddresses && o.dryRun) return "--dry-run goes with --import-addresses";
   if (o.textFile || !o.to.empty() || !o.attach.empty() || !o.programWords.empty() || o.check ||
-      o.showSettings || o.storePassword || o.checkServer || !o.sets.empty() || o.titleIn) {
+      o.showSettings || o.storePassword || o.checkServer || !o.sets.empty() || o.titleIn ||
+      o.testTo || o.testAs) {
     return "--import-addresses and --export-addresses cannot be combined with a send or a "
            "settings option";
   }
@@ -224,12 +276,17 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       o.force = true;
     } else if (name == "--include-in-doubt") {
       o.includeInDoubt = true;
+    } else if (name == "--test-to" || name == "--as") {
+      result.error = TestSendOption(o, name, value);
+      if (!result.error.empty()) return result;
     } else {
       result.error = AddressTransferOption(o, name, value);
       if (!result.error.empty()) return result;
     }
   }
   result.error = CheckAddressTransfer(o);
+  if (!result.error.empty()) return result;
+  result.error = CheckTestSend(o);
   if (!result.error.empty()) return result;
   if ((o.force || o.includeInDoubt) && !o.resume) {
     result.error = std::string(o.force ? "--force" : "--include-in-doubt") + " goes with --resume";
@@ -328,7 +385,11 @@ The first line of the body text is the subject. Placeholders such as
   --text FILE          the body text (Shift_JIS or UTF-8)
   --to RECIPIENT       a registered name of the address book, or
                          "Display Name <address>"; may be repeated
-  --attach FILE        a file to attach to every mail; may be repeated
+  --attach FILE        a file to attach to every mail; may be repeated;
+                         FILE may hold placeholder words for a file of
+                         each recipient's own ('請求書/((regist)).pdf'),
+                         filled in and looked for when the run checks,
+                         never when the option is read
   --title-in           keep the subject line in the body as well
   --dry-run            send nothing: print each mail (To, Subject, body)
                          as it would go out (on the wire half-width katakana
@@ -346,6 +407,14 @@ The first line of the body text is the subject. Placeholders such as
                          attachments missing or empty, empty subjects;
                          exit status 0 when nothing was found, else 1;
                          no connection, no log, no copies
+  --test-to ADDRESS    send one test mail in place of the run: the mail of
+                         one recipient exactly as the run would send it
+                         (To shows the recipient), delivered to ADDRESS
+                         only, its subject marked "[テスト] "; kept in the
+                         send log as a test; no journal, no result list,
+                         no copies; exit status as for a run
+      --as N           the recipient whose mail is sent, counted from 1
+                         in the order of the recipients (default 1)
   --show-settings      print every settings field as FIELD=VALUE, those of
                          Velkaro.cfg, then those of Velkaro.ini
   --set FIELD=VALUE    change a settings field and save its settings file;
@@ -402,6 +471,9 @@ Fields of Velkaro.ini:
   popSecurity=none|stls|tls
   charset=iso-2022-jp|auto|utf-8    auto: UTF-8 only for a mail whose text
                                       ISO-2022-JP cannot carry
+  copyToSelf=0|1                    1: each mail to the sender's address too
+  replyTo=ADDRESS  cc=ADDRESS       "address" or "name <address>"
+  listUnsubscribe=LINK              mailto: or https:, may hold placeholders
   onRecipientFailure=stop|continue  continue: a recipient refused for good is
                                       listed and the run goes on
   retries=N (2)  retryWaitSeconds=S (30, doubled each time)
@@ -459,6 +531,8 @@ std::string ManPageText(const std::string& version) {
        "Show the mail as it would go out, sending nothing:"},
       {"velkaro-send --check --text notice.txt --to 山田 --to 鈴木",
        "Look for problems before a run:"},
+      {"velkaro-send --test-to me@example.jp --as 2 --text notice.txt --to 山田 --to 鈴木",
+       "Before the run, send yourself the mail the second recipient would get:"},
       {"velkaro-send --set smtpServer=mail.example.jp --set smtpPort=587\n"
        "velkaro-send --set smtpSecurity=starttls --set smtpUser=taro\n"
        "velkaro-send --store-password",

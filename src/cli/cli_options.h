@@ -47,11 +47,15 @@ struct CliOptions {
   std::optional<std::string> resume;    // --resume JOURNAL
   bool force = false;                   // --force: resume a changed body
   bool includeInDoubt = false;          // --include-in-doubt
+  // --test-to ADDRESS: the mail of one recipient (--as N, counted from 1)
+  // goes to ADDRESS instead of the run.
+  std::optional<std::string> testTo;
+  std::optional<int> testAs;  // --as
 
   // Whether anything asks for a send (or a dry run of one).
   bool WantsRun() const {
     return ((dryRun || check) && !WantsAddressTransfer()) || textFile || !to.empty() ||
-           !attach.empty() || !programWords.empty() || resume.has_value();
+           !attach.empty() || !programWords.empty() || resume.has_value() || testTo.has_value();
   }
   // Whether the address book is to be imported or exported.
   bool WantsAddressTransfer() const { return importAddresses || exportAddresses; }

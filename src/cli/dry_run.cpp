@@ -3,6 +3,7 @@
 #include "core/encoding.h"
 #include "core/zentool.h"
 #include "job/personalise.h"
+#include "job/run_policy.h"
 #include "mail/mime_text.h"
 
 namespace velkaro::cli {
@@ -37,6 +38,37 @@ std::string ProblemOf(const ComposedMail& mail, const std::string& senderAddress
   return {};
 }
 
+// The file names of an attachment list (paths, each followed by CR LF).
+std::vector<std::string> FileNames(const std::string& attachmentList) {
+  Zentool z;
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  for (std::size_t end = attachmentList.find("\r\n"); end != std::string::npos;
+       start = end + 2, end = attachmentList.find("\r\n", start)) {
+    if (end > start) {
+      names.push_back(
+          z.ZenSplitPath(PathPart::NameExtension, attachmentList.substr(start, end - start)));
+    }
+  }
+  return names;
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
+  return out;
+}
+
+// What the run does with a recipient that cannot get its mail.
+std::string PersonalRefusal(const std::string& problem, bool continueOnFailure) {
+  return "Refused: " + problem +
+         (continueOnFailure
+              ? " (onRecipientFailure=continue: the run would skip this recipient and list "
+                "it as refused)\n"
+              : " (onRecipientFailure=stop: the run would end with result 1 before any "
+                "connection)\n");
+}
+
 }  // namespace
 
 std::string CheckProblems(const SendJob& job) {
@@ -58,6 +90,12 @@ std::vector<ComposedMail> ComposeMails(const SendJob& job, const SettingsRecord&
     mail.subject = content.subject;
     mail.body = content.body;
     mail.problem = ProblemOf(mail, senderAddress);
+    mail.attachmentNames = FileNames(content.attachmentList);
+    mail.personalProblem = SjisToUtf8(job.PersonalProblemOf(i));
+    while (!mail.personalProblem.empty() &&
+           (mail.personalProblem.back() == '\n' || mail.personalProblem.back() == '\r')) {
+      mail.personalProblem.pop_back();
+    }
     mail.charset = ChooseCharset(setting, content);
     mails.push_back(std::move(mail));
   }
@@ -79,10 +117,7 @@ std::string FormatDryRun(const std::vector<ComposedMail>& mails, const SendJob& 
                          const SettingsRecord& record) {
   const std::string from =
       AddressLine(FieldText(record.server.senderName), FieldText(record.server.senderAddress));
-  std::string attachments;
-  for (const AttachmentRow& row : job.attachments) {
-    attachments += (attachments.empty() ? "" : ", ") + row.name;
-  }
+  const bool continueOnFailure = RunPolicyOf(job.settings().ini).continueOnFailure;
   std::string out;
   const std::string total = std::to_string(mails.size());
   for (std::size_t i = 0; i < mails.size(); ++i) {
@@ -92,8 +127,10 @@ std::string FormatDryRun(const std::vector<ComposedMail>& mails, const SendJob& 
     out += "To: " + AddressLine(m.recipientName, m.recipientAddress) + "\n";
     out += "Subject: " + SjisToUtf8(m.subject) + "\n";
     out += "Charset: " + CharsetLine(m.charset) + "\n";
-    if (!attachments.empty()) out += "Attachments: " + attachments + "\n";
-    if (!m.problem.empty()) {
+    if (!m.attachmentNames.empty()) out += "Attachments: " + Joined(m.attachmentNames) + "\n";
+    if (!m.personalProblem.empty()) {
+      out += PersonalRefusal(m.personalProblem, continueOnFailure);
+    } else if (!m.problem.empty()) {
       out += "Refused: " + m.problem + " (the run would stop here with result 103)\n";
     }
     // The body as the transport writes it: the same lines, with an

@@ -17,6 +17,11 @@ struct ComposedMail {
   std::string subject;
   std::string body;     // CR LF, as the run archives it
   std::string problem;  // UTF-8: why the transport would refuse it, or empty
+  // The file names (UTF-8) this recipient's mail carries, personal ones
+  // filled in, and why the recipient cannot get its mail at all (its own
+  // file missing, a value refused in its path), or empty.
+  std::vector<std::string> attachmentNames;
+  std::string personalProblem;
   CharsetChoice charset;
 };
 

@@ -62,6 +62,13 @@ std::string ForTerminal(const std::string& sjis) {
   return out;
 }
 
+// The same on one line: a problem text's closing line end dropped.
+std::string OneLine(const std::string& sjis) {
+  std::string out = ForTerminal(sjis);
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
 bool StderrIsTerminal() {
   if (::isatty(STDERR_FILENO) != 1) return false;
   const char* term = std::getenv("TERM");
@@ -219,7 +226,14 @@ int PrepareJob(SendJob& job, const CliOptions& options, const std::string& addre
   for (const std::string& file : options.attach) {
     const int result = job.AddAttachment(static_cast<int>(job.attachments.size()), Absolute(file));
     if (result != 0) {
-      Error("cannot attach " + file + (result == 2 ? ": missing or empty" : ": not a file name"));
+      // A path with placeholder words is taken without its files; one
+      // that only looks like it holds a word that is no placeholder.
+      const bool looksPersonal =
+          file.find("((") != std::string::npos && file.find("))") != std::string::npos;
+      Error("cannot attach " + file +
+            (result != 2     ? ": not a file name"
+             : looksPersonal ? ": missing or empty (and what is in ((…)) is no placeholder word)"
+                             : ": missing or empty"));
       return kExitUsage;
     }
   }
@@ -228,21 +242,39 @@ int PrepareJob(SendJob& job, const CliOptions& options, const std::string& addre
 
 int DryRun(const SendJob& job, Settings& settings, const std::optional<std::string>& emlFolder) {
   const std::string problems = CheckProblems(job);
+  const auto mails = ComposeMails(job, settings.record);
+  bool personalProblems = false;
+  for (const ComposedMail& mail : mails) personalProblems |= !mail.personalProblem.empty();
   if (!problems.empty()) {
     Write(stderr, HeadlessPlatform::FormatMessage(problems, MsgButtons::Ok));
-    return run_result::kChecksFailed;
+    // A recipient's own file that is missing stops the run's checks too;
+    // the mails are still shown, so that every such recipient can be seen.
+    if (!personalProblems) return run_result::kChecksFailed;
   }
-  const auto mails = ComposeMails(job, settings.record);
   Write(stdout, FormatDryRun(mails, job, settings.record));
   for (std::size_t i = 0; i < mails.size(); ++i) {
-    if (mails[i].problem.empty()) continue;
-    Error("dry run: mail " + std::to_string(i + 1) + " would be refused: " + mails[i].problem);
+    const std::string& problem =
+        mails[i].personalProblem.empty() ? mails[i].problem : mails[i].personalProblem;
+    if (problem.empty()) continue;
+    Error("dry run: mail " + std::to_string(i + 1) + " would be refused: " + problem);
+  }
+  if (!problems.empty()) {
+    Write(stderr, std::string(kProgramName) + ": dry run: the run's checks would fail; " +
+                      std::to_string(mails.size()) + " mail(s) shown, nothing sent\n");
+    return run_result::kChecksFailed;
   }
   if (emlFolder) {
     const EmlExport exported = ExportEml(job, *emlFolder);
     if (!exported.error.empty()) {
-      Error("--eml: " + exported.error);
+      // The export stops at the first mail it cannot write: say why, when
+      // it is that recipient's own attachment.
+      const std::string personal =
+          job.PersonalProblemOf(exported.written + static_cast<int>(exported.skipped.size()));
+      Error("--eml: " + exported.error + (personal.empty() ? "" : ": " + OneLine(personal)));
       return kExitUsage;
+    }
+    for (const std::string& line : exported.skipped) {
+      Write(stderr, std::string(kProgramName) + ": --eml: no file for recipient " + line + "\n");
     }
     Write(stderr, std::string(kProgramName) + ": " + std::to_string(exported.written) +
                       " .eml file(s) written to " + *emlFolder + "\n");
@@ -382,6 +414,61 @@ int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
   return result;
 }
 
+// --test-to: the mail of one recipient, as the run would send it, goes to
+// the test address only. The one-line report goes to standard error, as
+// the run's does; the exit status is the test send's result.
+int TestSendRun(SendJob& job, const CliOptions& options, HeadlessPlatform& platform) {
+  const int count = Zentool().ZenCountLines(job.recipientLines);
+  const int number = options.testAs.value_or(1);
+  if (count == 0) {
+    Error("--test-to: no recipient to take the mail of: give --to or a setup file");
+    return kExitUsage;
+  }
+  if (number > count) {
+    Error("--as " + std::to_string(number) + ": there " +
+          (count == 1 ? std::string("is only 1 recipient")
+                      : "are only " + std::to_string(count) + " recipients"));
+    return kExitUsage;
+  }
+  const MailContent content = job.MailContentOf(number - 1);
+  const std::string recipient =
+      SjisToUtf8(content.recipientName) + " <" + content.recipientAddress + ">";
+  NoWindow window;
+  platform.SetCommandTarget(&window);
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  platform.SetPumpHook([&job] {
+    if (interrupted != 0 && job.Running()) job.RequestStop();
+  });
+  const int result = job.RunTestSend(number - 1, *options.testTo);
+  platform.SetPumpHook(nullptr);
+  signal(SIGINT, SIG_DFL);
+  platform.SetCommandTarget(nullptr);
+
+  if (result > run_result::kMailFailed) {
+    const std::string transcript = LastTranscript(job.sendDetails);
+    if (!transcript.empty()) {
+      Write(stderr, "--- what happened to the test mail ---\n" + ForTerminal(transcript));
+      if (transcript.back() != '\n') Write(stderr, "\n");
+      Write(stderr, "---\n");
+    }
+  }
+  Write(stderr, std::string(kProgramName) + ": " +
+                    TestSendReport(result, number, recipient, *options.testTo) + " (exit status " +
+                    std::to_string(result) + ")\n");
+  // A refusal by the checks has been written out with its reasons already.
+  if (result > run_result::kMailFailed) {
+    const std::string personal = job.PersonalProblemOf(number - 1);
+    if (!personal.empty()) Error(OneLine(personal));
+  }
+  if (!job.failureReason.empty()) Error(OneLine(job.failureReason));
+  if (!job.unwrittenLog.empty()) Error("warning: could not write the send log " + job.unwrittenLog);
+  return result < 0 ? run_result::kChecksFailed : result;
+}
+
 int Run(const CliOptions& options) {
   HeadlessPlatform platform;
   ScopedPlatform installed(platform);
@@ -443,6 +530,7 @@ int Run(const CliOptions& options) {
     return status;
   }
   if (options.check) return CheckRun(job, addressBook);
+  if (options.testTo) return TestSendRun(job, options, platform);
   return options.dryRun ? DryRun(job, settings, options.emlFolder)
                         : SendRun(job, settings, platform);
 }

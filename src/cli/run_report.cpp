@@ -73,6 +73,35 @@ std::string ResultExplanation(int result, int mailNumber, int total) {
   return "the run ended with result " + std::to_string(result);
 }
 
+std::string TestSendReport(int result, int number, const std::string& recipient,
+                           const std::string& testAddress) {
+  const std::string mail =
+      "test mail of recipient " + std::to_string(number) + " (" + recipient + ")";
+  const std::string sent = mail + " sent to " + testAddress;
+  const std::string notSent = mail + " not sent to " + testAddress + ": ";
+  switch (result) {
+    case run_result::kSent: return sent;
+    case run_result::kQuitFailed: return sent + ", but the server did not accept QUIT";
+    case -1: return notSent + "a run is still active";
+    case run_result::kChecksFailed: return notSent + "the send checks failed";
+    case run_result::kOpenFailed: return notSent + "the SMTP connection could not be opened";
+    case run_result::kQuitAfterFailure:
+      return notSent + "it failed and the server did not accept QUIT either";
+    case run_result::kStopped: return notSent + "stopped on request";
+    case run_result::kSomeRefused: return notSent + "the mail was refused";
+    default: break;
+  }
+  if (result > run_result::kMailFailed) {
+    const int step = result - run_result::kMailFailed;
+    std::string text = notSent + StepText(step);
+    if (mail_step::DropsConnection(step)) {
+      text += " (the connection was dropped, so the server discards it)";
+    }
+    return text;
+  }
+  return notSent + "it ended with result " + std::to_string(result);
+}
+
 std::string LastTranscript(const std::string& sjisDetails) {
   const std::string& marker = Sjis("★To ");
   const std::size_t at = sjisDetails.rfind(marker);

@@ -5,8 +5,10 @@
 #include <system_error>
 
 #include "core/atomic_file.h"
+#include "core/encoding.h"
 #include "core/zentool.h"
 #include "job/personalise.h"
+#include "job/run_policy.h"
 #include "job/send_job.h"
 #include "platform/platform.h"
 
@@ -52,7 +54,12 @@ EmlExport ExportEml(const SendJob& job, const std::string& folder) {
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
   const int count = Zentool().ZenCountLines(job.recipientLines);
+  const bool goesOn = RunPolicyOf(job.settings().ini).continueOnFailure;
   for (int i = 0; i < count; ++i) {
+    if (const std::string problem = job.PersonalProblemOf(i); goesOn && !problem.empty()) {
+      result.skipped.push_back(std::to_string(i + 1) + ": " + SjisToUtf8(problem));
+      continue;
+    }
     const MailContent content = job.MailContentOf(i);
     const std::string path = folder + "/" + EmlFileName(i + 1, content.recipientAddress);
     const std::string message = MessageOf(job, content, nullptr);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "mail/message_writer.h"
 
@@ -21,13 +22,17 @@ std::string ComposedMessage(const SendJob& job, int index, CharsetChoice* choice
 
 struct EmlExport {
   int written = 0;
+  // Recipients with no mail to look at (their own file missing, a value
+  // refused) while the run would go on without them: named, not written.
+  std::vector<std::string> skipped;  // UTF-8, one line each
   // UTF-8; empty when every mail was written. Names the file that failed.
   std::string error;
 };
 
 // Writes one .eml per recipient line into `folder` (made when missing),
 // each atomically; stops at the first file that cannot be written or
-// composed.
+// composed. With onRecipientFailure=continue a recipient the run would
+// refuse is skipped, as the run skips it.
 EmlExport ExportEml(const SendJob& job, const std::string& folder);
 
 }  // namespace velkaro

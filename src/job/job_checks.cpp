@@ -6,6 +6,8 @@
 
 #include "core/encoding.h"
 #include "core/zentool.h"
+#include "job/personal_files.h"
+#include "job/personalise.h"
 #include "job/run_policy.h"
 #include "job/send_job.h"
 #include "job/shown_value.h"
@@ -107,10 +109,15 @@ std::string RecipientProblems(const std::string& recipientLines) {
 // for, before any connection.
 std::string SendJob::PersonalProblems() const {
   if (RunPolicyOf(settings_.ini).continueOnFailure) return {};
+  bool personal = !MailExtrasOf(settings_.ini).listUnsubscribe.empty();
+  for (std::size_t i = 0; i < attachments.size(); ++i)
+    personal = personal || IsPersonalAttachment(i);
+  if (!personal) return {};
   std::string attachmentPaths;
   for (std::size_t i = 0; i < attachments.size(); ++i)
     attachmentPaths += AttachmentPath(i) + "\r\n";
   const MailExtras extras = MailExtrasOf(settings_.ini);
+  const PlaceholderWordList words = PlaceholderWordsOf(settings_.record);
   const std::time_t at = substitutionTime != 0 ? substitutionTime : CurrentPlatform().Now();
   std::string named;
   int bad = 0;
@@ -119,13 +126,14 @@ std::string SendJob::PersonalProblems() const {
        start = end + 2, end = recipientLines.find("\r\n", start)) {
     ++number;
     const std::string line = recipientLines.substr(start, end + 2 - start);
-    PersonalProblem problem;
-    ComposeContent(settings_.record, bodyText, titleIn, line, attachmentPaths, at, extras,
-                   &problem);
-    if (problem.text.empty()) continue;
+    // Only the file names and the link: personalising every body here
+    // would cost a pass over the text per recipient.
+    const std::string problem =
+        RecipientFilesAndLinkProblem(words, attachmentPaths, extras, line, at);
+    if (problem.empty()) continue;
     if (++bad <= kNamedRecipients) {
       named += Sjis("送信先( ") + std::to_string(number) + Sjis("件目 ") +
-               ShownValue(Zentool().ZenGetTabItem(line, 2)) + " ): " + problem.text + "\r\n";
+               ShownValue(Zentool().ZenGetTabItem(line, 2)) + " ): " + problem + "\r\n";
     }
   }
   if (bad > kNamedRecipients) {

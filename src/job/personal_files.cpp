@@ -71,4 +71,13 @@ RecipientAttachments AttachmentsFor(const PlaceholderWordList& words, const std:
   return out;
 }
 
+std::string RecipientFilesAndLinkProblem(const PlaceholderWordList& words,
+                                         const std::string& patterns, const MailExtras& extras,
+                                         const std::string& recipientLine, std::time_t at) {
+  const RecipientAttachments files = AttachmentsFor(words, patterns, recipientLine, at, true);
+  if (!files.problem.empty()) return files.problem;
+  if (extras.listUnsubscribe.empty()) return {};
+  return ExtrasFor(extras, words, recipientLine, at).problem;
+}
+
 }  // namespace velkaro

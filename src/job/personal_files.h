@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 
+#include "job/mail_extras.h"
 #include "job/placeholders.h"
 
 namespace velkaro {
@@ -25,5 +26,11 @@ struct RecipientAttachments {
 RecipientAttachments AttachmentsFor(const PlaceholderWordList& words, const std::string& patterns,
                                     const std::string& recipientLine, std::time_t at,
                                     bool checkFiles);
+
+// Why one recipient cannot get the mail for its own files or its link
+// (Shift_JIS), the files first; empty when nothing stands in the way.
+std::string RecipientFilesAndLinkProblem(const PlaceholderWordList& words,
+                                         const std::string& patterns, const MailExtras& extras,
+                                         const std::string& recipientLine, std::time_t at);
 
 }  // namespace velkaro

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -11,9 +12,12 @@
 #include "core/sjis_canonical.h"
 #include "core/text_bytes.h"
 #include "core/zentool.h"
+#include "job/mail_extras.h"
+#include "job/personal_files.h"
 #include "job/personalise.h"
 #include "job/shown_value.h"
 #include "mail/mime_text.h"
+#include "platform/platform.h"
 
 namespace velkaro {
 namespace {
@@ -68,25 +72,85 @@ void CheckSetup(const SendJob& job, std::vector<CheckFinding>& findings) {
   }
 }
 
+// Why the file at `path` (UTF-8) cannot be attached, as a Shift_JIS
+// sentence naming it; empty when it can.
+std::string FileProblem(const std::string& path) {
+  struct stat st {};
+  std::string problem;
+  if (::stat(path.c_str(), &st) != 0) {
+    problem = Sjis(" )が見つかりません。");
+  } else if (!S_ISREG(st.st_mode)) {
+    problem = Sjis(" )はファイルではありません。");
+  } else if (st.st_size == 0) {
+    problem = Sjis(" )は空です。");
+  } else if (Zentool().ZenGetFileSize(path) < 1) {
+    problem = Sjis(" )を読めません。");
+  }
+  if (problem.empty()) return {};
+  return Sjis("添付ファイル( ") + Shown(Utf8ToSjis(path)) + problem;
+}
+
+// The rows that name one file for all mails; a row with placeholder words
+// in its path is looked at for each recipient instead.
 void CheckAttachments(const SendJob& job, std::vector<CheckFinding>& findings) {
-  Zentool z;
+  const PlaceholderWordList words = PlaceholderWordsOf(job.settings().record);
   for (std::size_t i = 0; i < job.attachments.size(); ++i) {
     const std::string path = job.AttachmentPath(i);
-    struct stat st {};
-    std::string problem;
-    if (::stat(path.c_str(), &st) != 0) {
-      problem = Sjis(" )が見つかりません。");
-    } else if (!S_ISREG(st.st_mode)) {
-      problem = Sjis(" )はファイルではありません。");
-    } else if (st.st_size == 0) {
-      problem = Sjis(" )は空です。");
-    } else if (z.ZenGetFileSize(path) < 1) {
-      problem = Sjis(" )を読めません。");
-    }
-    if (!problem.empty()) {
-      Add(findings, FindingKind::Attachment, 0,
-          Sjis("添付ファイル( ") + Shown(Utf8ToSjis(path)) + problem);
-    }
+    if (IsPersonalPattern(words, path)) continue;
+    const std::string problem = FileProblem(path);
+    if (!problem.empty()) Add(findings, FindingKind::Attachment, 0, problem);
+  }
+}
+
+std::vector<std::string> SplitCrLf(const std::string& lines) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t end = lines.find(kCrLf); end != std::string::npos;
+       start = end + 2, end = lines.find(kCrLf, start)) {
+    parts.push_back(lines.substr(start, end - start));
+  }
+  return parts;
+}
+
+// The attachment rows of a run, and which of them are personal.
+struct AttachmentRows {
+  PlaceholderWordList words;
+  std::string patterns;  // UTF-8 paths, each followed by CR LF
+  std::vector<bool> personal;
+  bool anyPersonal = false;
+};
+
+AttachmentRows RowsOf(const SendJob& job) {
+  AttachmentRows rows;
+  rows.words = PlaceholderWordsOf(job.settings().record);
+  for (std::size_t i = 0; i < job.attachments.size(); ++i) {
+    const std::string path = job.AttachmentPath(i);
+    rows.patterns += path + kCrLf;
+    rows.personal.push_back(IsPersonalPattern(rows.words, path));
+    rows.anyPersonal = rows.anyPersonal || rows.personal.back();
+  }
+  return rows;
+}
+
+// One recipient's own files: a value refused in a path, or each personal
+// file of its mail that is missing, no file, empty or unreadable, naming
+// the recipient and the path looked for.
+void CheckPersonalFiles(const AttachmentRows& rows, std::time_t at, const std::string& line,
+                        const MailContent& mail, int n, std::vector<CheckFinding>& findings) {
+  const std::string who = mail.recipientName.empty()
+                              ? Sjis("<") + Shown(mail.recipientAddress) + Sjis(">")
+                              : Shown(mail.recipientName);
+  const RecipientAttachments own = AttachmentsFor(rows.words, rows.patterns, line, at, false);
+  if (!own.problem.empty()) {
+    Add(findings, FindingKind::Attachment, n, who + Sjis(": ") + own.problem);
+    return;
+  }
+  // The mail's list holds one path per row, in row order.
+  const std::vector<std::string> paths = SplitCrLf(mail.attachmentList);
+  for (std::size_t i = 0; i < paths.size() && i < rows.personal.size(); ++i) {
+    if (!rows.personal[i]) continue;
+    const std::string problem = FileProblem(paths[i]);
+    if (!problem.empty()) Add(findings, FindingKind::Attachment, n, who + Sjis("の") + problem);
   }
 }
 
@@ -229,6 +293,7 @@ void ForEachMailContent(const SendJob& job, const MailVisitor& visit) {
   for (std::size_t i = 0; i < job.attachments.size(); ++i) {
     attachmentPaths += job.AttachmentPath(i) + kCrLf;
   }
+  const MailExtras extras = MailExtrasOf(job.settings().ini);
   const std::string& lines = job.recipientLines;
   int index = 0;
   for (std::size_t start = 0, end = lines.find(kCrLf); end != std::string::npos;
@@ -236,7 +301,7 @@ void ForEachMailContent(const SendJob& job, const MailVisitor& visit) {
     const std::string line = lines.substr(start, end + 2 - start);
     visit(index, line,
           SendJob::ComposeContent(job.settings().record, job.bodyText, job.titleIn, line,
-                                  attachmentPaths));
+                                  attachmentPaths, job.substitutionTime, extras));
   }
 }
 
@@ -250,6 +315,9 @@ std::vector<CheckFinding> CheckBeforeSending(const SendJob& job, const std::stri
   const std::unordered_set<std::string> registered = RegisteredNames(addressBook);
   const std::string unregistered = Utf8ToSjis(kUnregisteredUtf8);
   const bool forcedJis = CharsetSettingOf(job.settings().ini) == CharsetSetting::IsoJp;
+  const AttachmentRows rows = RowsOf(job);
+  // The time the words of a file name are filled with, as the run's.
+  const std::time_t at = job.substitutionTime != 0 ? job.substitutionTime : CurrentPlatform().Now();
   std::unordered_map<std::string, int> firstLineOf;  // lower-case address → line
   firstLineOf.reserve(static_cast<std::size_t>(z.ZenCountLines(job.recipientLines)));
   ForEachMailContent(job, [&](int index, const std::string& line, const MailContent& mail) {
@@ -271,6 +339,7 @@ std::vector<CheckFinding> CheckBeforeSending(const SendJob& job, const std::stri
       Add(findings, FindingKind::NotInAddressBook, n,
           Sjis("登録名「") + Shown(regist) + Sjis("」はアドレス帳にありません。"));
     }
+    if (rows.anyPersonal) CheckPersonalFiles(rows, at, line, mail, n, findings);
     if (Blank(mail.subject)) {
       Add(findings, FindingKind::EmptySubject, n,
           Sjis("件名(本文の１行目)が差替え後に空になります。"));

@@ -123,7 +123,9 @@ int SendJob::FinishTestSend(MailConnection& mail, std::time_t start, std::string
   }
   log += "  ... " + message + "\r\n\r\n";
   SetStatus(message);
+  unwrittenLog.clear();
   if (WriteSendLog(settings_.GetProgramFolder(), start, log) != 0) {
+    unwrittenLog = BuildLogName(settings_.GetProgramFolder(), start);
     SetStatus(message + Sjis(" 送信ログを書き込めませんでした。"));
   }
   activeConnection_ = nullptr;

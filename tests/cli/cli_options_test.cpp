@@ -39,6 +39,8 @@ void ExpectSame(const CliOptions& got, const CliOptions& want) {
   EXPECT_EQ(got.resume, want.resume);
   EXPECT_EQ(got.force, want.force);
   EXPECT_EQ(got.includeInDoubt, want.includeInDoubt);
+  EXPECT_EQ(got.testTo, want.testTo);
+  EXPECT_EQ(got.testAs, want.testAs);
 }
 
 const AcceptedCase kAccepted[] = {
@@ -84,6 +86,24 @@ const AcceptedCase kAccepted[] = {
     {"check_alone_still_looks_at_the_run", {"--check"}, Want([](CliOptions& o) {
        o.check = true;
      })},
+    {"test_send_of_the_first_recipient",
+     {"--test-to", "me@example.jp", "--text", "body.txt", "job.vlk2"},
+     Want([](CliOptions& o) {
+       o.testTo = "me@example.jp";
+       o.textFile = "body.txt";
+       o.programWords = {"job.vlk2"};
+     })},
+    {"test_send_as_a_later_recipient",
+     {"--as=12", "--to", "x", "--test-to=me@example.jp", "--attach", "請求書/((regist)).pdf"},
+     Want([](CliOptions& o) {
+       o.testTo = "me@example.jp";
+       o.testAs = 12;
+       o.to = {"x"};
+       o.attach = {"請求書/((regist)).pdf"};
+     })},
+    {"test_send_alone_still_asks_for_a_run",
+     {"--test-to", "me@example.jp"},
+     Want([](CliOptions& o) { o.testTo = "me@example.jp"; })},
     {"set_splits_at_the_first_equals_sign",
      {"--set", "senderName=a=b", "--set=speed=7", "--set", "popPassword="},
      Want([](CliOptions& o) {
@@ -148,6 +168,40 @@ const RefusedCase kRefused[] = {
     {"check_with_an_import", {"--check", "--import-addresses", "a.csv"}, "cannot be combined"},
     {"check_with_eml", {"--check", "--to", "x", "--eml", "out"}, "--eml goes with the --dry-run"},
     {"check_takes_no_value", {"--check=yes"}, "option '--check' doesn't allow an argument"},
+    {"as_without_test_to", {"--to", "x", "--as", "2"}, "--as goes with --test-to"},
+    {"as_zero", {"--test-to", "me@example.jp", "--as", "0"}, "--as needs a recipient number"},
+    {"as_negative", {"--test-to", "me@example.jp", "--as=-1"}, "--as needs a recipient number"},
+    {"as_not_whole", {"--test-to", "me@example.jp", "--as", "1.5"}, "got '1.5'"},
+    {"as_with_a_sign", {"--test-to", "me@example.jp", "--as", "+2"}, "got '+2'"},
+    {"as_empty", {"--test-to", "me@example.jp", "--as="}, "--as needs a recipient number"},
+    {"as_too_large", {"--test-to", "me@example.jp", "--as", "99999999999"}, "got '99999999999'"},
+    {"as_twice", {"--test-to", "a@b.jp", "--as", "1", "--as", "2"}, "--as can be given only once"},
+    {"test_to_twice", {"--test-to", "a@b.jp", "--test-to", "c@d.jp"}, "only once"},
+    {"test_to_no_address", {"--test-to", "me", "--to", "x"}, "needs a mail address"},
+    {"test_to_empty", {"--test-to=", "--to", "x"}, "needs a mail address"},
+    {"test_to_a_name_and_address", {"--test-to", "Me <me@example.jp>"}, "needs a mail address"},
+    {"test_to_two_at_signs", {"--test-to", "a@b@c.jp"}, "needs a mail address"},
+    {"test_to_a_line_break",
+     {"--test-to", "me@example.jp\r\nRCPT TO:<x@y>"},
+     "needs a mail address"},
+    {"test_to_too_long",
+     {"--test-to", std::string(250, 'a') + "@example.jp"},
+     "needs a mail address"},
+    {"test_to_with_a_dry_run",
+     {"--test-to", "me@example.jp", "--to", "x", "--dry-run"},
+     "--test-to sends one test mail"},
+    {"test_to_with_eml",
+     {"--test-to", "me@example.jp", "--dry-run", "--eml", "out"},
+     "--test-to sends one test mail"},
+    {"test_to_with_check",
+     {"--test-to", "me@example.jp", "--to", "x", "--check"},
+     "--test-to sends one test mail"},
+    {"test_to_with_resume",
+     {"--test-to", "me@example.jp", "--resume", "j.txt"},
+     "--test-to sends one test mail"},
+    {"test_to_with_an_import",
+     {"--test-to", "me@example.jp", "--import-addresses", "a.csv"},
+     "cannot be combined"},
     {"error_before_help_wins", {"--bogus", "--help"}, "unrecognized option '--bogus'"},
 };
 
@@ -164,8 +218,9 @@ INSTANTIATE_TEST_SUITE_P(Cli, RefusedTest, ::testing::ValuesIn(kRefused),
 
 TEST(CliTexts, HelpNamesEveryOptionAndTheExitStatuses) {
   const std::string usage = UsageText();
-  for (const char* option : {"--text", "--to", "--attach", "--title-in", "--dry-run", "--check",
-                             "--show-settings", "--set", "--sound", "--help", "--version"}) {
+  for (const char* option :
+       {"--text", "--to", "--attach", "--title-in", "--dry-run", "--check", "--show-settings",
+        "--set", "--sound", "--help", "--version", "--test-to", "--as"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   for (const char* status : {"  0 ", "  1 ", "  2 ", "  3 ", "  10 ", "  20 ", "  90 ", "100+n"}) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/encoding.h"
+#include "core/zentool.h"
 #include "job/eml_export.h"
 #include "mail/mime_text.h"
 #include "support/scripted_socket.h"
@@ -255,6 +256,132 @@ TEST_F(DryRunTest, ASingleLineBodyWithoutTitleInIsAnEmptyLine) {
   const auto mails = ComposeMails(*job, settings->record);
   EXPECT_EQ(mails[0].body, "\r\n");
   EXPECT_EQ(mails[0].subject, S("件名だけ"));
+}
+
+// --- personal attachments: "請求書/((regist)).pdf" names one file each ---
+
+class PersonalDryRunTest : public DryRunTest {
+ protected:
+  // A recipient whose registered name is `regist`, the word the folder's
+  // file names are made of.
+  void AddCustomer(const char* regist, const char* name, const char* address) {
+    job->recipientLines +=
+        S("よみ") + "\t" + S(regist) + "\t" + S(name) + "\t" + address + "\t\t\t\t\t\t\t\r\n";
+  }
+  // Each invoice different, so that a mail carrying another's shows.
+  void WriteInvoice(const std::string& number) {
+    WriteBytes(dir.File("請求書/" + number + ".pdf"), "%PDF invoice " + number + "\n");
+  }
+  void AttachInvoicesAndBrochure() {
+    std::filesystem::create_directories(dir.File("請求書"));
+    job->attachments.push_back({"((regist)).pdf", dir.File("請求書")});
+    job->attachments.push_back({"会社案内.pdf", dir.path()});
+    WriteBytes(dir.File("会社案内.pdf"), "%PDF brochure");
+    job->bodyText = S("((name))様 請求書のご送付\r\n本文\r\n");
+  }
+};
+
+TEST_F(PersonalDryRunTest, ListsEachRecipientsOwnFiles) {
+  AttachInvoicesAndBrochure();
+  AddCustomer("1001", "山田", "yamada@example.jp");
+  AddCustomer("1002", "鈴木", "suzuki@example.jp");
+  WriteInvoice("1001");
+  WriteInvoice("1002");
+
+  const auto mails = ComposeMails(*job, settings->record);
+  ASSERT_EQ(mails.size(), 2u);
+  EXPECT_EQ(mails[0].attachmentNames, (std::vector<std::string>{"1001.pdf", "会社案内.pdf"}));
+  EXPECT_EQ(mails[1].attachmentNames, (std::vector<std::string>{"1002.pdf", "会社案内.pdf"}));
+  EXPECT_EQ(mails[0].personalProblem, "");
+  EXPECT_EQ(mails[1].personalProblem, "");
+  const std::string shown = FormatDryRun(mails, *job, settings->record);
+  EXPECT_NE(shown.find("To: 山田 <yamada@example.jp>\nSubject: 山田様 請求書のご送付\n"
+                       "Charset: ISO-2022-JP\nAttachments: 1001.pdf, 会社案内.pdf\n\n"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("To: 鈴木 <suzuki@example.jp>\nSubject: 鈴木様 請求書のご送付\n"
+                       "Charset: ISO-2022-JP\nAttachments: 1002.pdf, 会社案内.pdf\n\n"),
+            std::string::npos)
+      << shown;
+  EXPECT_EQ(shown.find("Refused"), std::string::npos) << shown;
+  EXPECT_EQ(CheckProblems(*job), "");
+
+  // The .eml files carry each recipient's own invoice, never another's.
+  const std::string out = dir.File("eml");
+  const EmlExport exported = ExportEml(*job, out);
+  ASSERT_EQ(exported.error, "");
+  ASSERT_EQ(exported.written, 2);
+  const std::string first = ReadBytes(out + "/0001_yamada@example.jp.eml");
+  const std::string second = ReadBytes(out + "/0002_suzuki@example.jp.eml");
+  const Zentool z;
+  const std::string invoice1 = z.ZenBase64Encode("%PDF invoice 1001\n");
+  const std::string invoice2 = z.ZenBase64Encode("%PDF invoice 1002\n");
+  EXPECT_NE(first.find(invoice1), std::string::npos);
+  EXPECT_EQ(first.find(invoice2), std::string::npos);
+  EXPECT_NE(second.find(invoice2), std::string::npos);
+  EXPECT_EQ(second.find(invoice1), std::string::npos);
+  EXPECT_NE(first.find("1001.pdf"), std::string::npos);
+  EXPECT_EQ(first.find("((regist))"), std::string::npos);
+}
+
+// A recipient that cannot get its mail is marked, with what the run would
+// do about it under each setting of onRecipientFailure.
+struct PersonalRefusalCase {
+  const char* name;
+  const char* regist;
+  const char* problemPart;  // in the Refused line; "" when the mail goes
+};
+
+const PersonalRefusalCase kPersonalRefusals[] = {
+    {"own_file_there", "1001", ""},
+    {"own_file_missing", "1002", "1002.pdf"},
+    {"own_file_empty", "1003", "1003.pdf"},
+    // 請求書/../1001.pdf exists, and must not be taken for the value.
+    {"value_leading_out_of_the_folder", "../1001", "Refused: "},
+    {"value_with_a_slash", "a/1001", "Refused: "},
+};
+
+TEST_F(PersonalDryRunTest, MarksARecipientWhoseOwnFileCannotBeAttached) {
+  for (const PersonalRefusalCase& c : kPersonalRefusals) {
+    for (const bool continueOnFailure : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (continueOnFailure ? " continue" : " stop"));
+      job->recipientLines.clear();
+      job->attachments.clear();
+      AttachInvoicesAndBrochure();
+      WriteInvoice("1001");
+      WriteBytes(dir.File("請求書/1003.pdf"), "");
+      WriteBytes(dir.File("1001.pdf"), "%PDF outside");
+      std::filesystem::create_directories(dir.File("請求書/a"));
+      WriteBytes(dir.File("請求書/a/1001.pdf"), "%PDF below");
+      ASSERT_EQ(settings->ini.Set("onRecipientFailure", continueOnFailure ? "continue" : "stop"),
+                0);
+      AddCustomer("1001", "山田", "yamada@example.jp");
+      AddCustomer(c.regist, "鈴木", "suzuki@example.jp");
+
+      const auto mails = ComposeMails(*job, settings->record);
+      ASSERT_EQ(mails.size(), 2u);
+      EXPECT_EQ(mails[0].personalProblem, "");
+      const std::string shown = FormatDryRun(mails, *job, settings->record);
+      const std::size_t second = shown.find("===== mail 2/2");
+      ASSERT_NE(second, std::string::npos);
+      EXPECT_EQ(shown.substr(0, second).find("Refused"), std::string::npos) << shown;
+      if (std::string(c.problemPart).empty()) {
+        EXPECT_EQ(mails[1].personalProblem, "");
+        EXPECT_EQ(shown.find("Refused"), std::string::npos) << shown;
+        continue;
+      }
+      EXPECT_NE(mails[1].personalProblem, "");
+      const std::size_t refused = shown.find("Refused: ", second);
+      ASSERT_NE(refused, std::string::npos) << shown;
+      const std::string line = shown.substr(refused, shown.find('\n', refused) - refused);
+      EXPECT_NE(line.find(c.problemPart), std::string::npos) << line;
+      EXPECT_NE(line.find(continueOnFailure ? "onRecipientFailure=continue: the run would skip"
+                                            : "onRecipientFailure=stop: the run would end with "
+                                              "result 1 before any connection"),
+                std::string::npos)
+          << line;
+    }
+  }
 }
 
 }  // namespace

@@ -73,5 +73,33 @@ TEST(RunReport, EveryResultCodeIsInTheHelpAndExplained) {
   }
 }
 
+// The line after --test-to: a QUIT the server refused after the mail was
+// taken is still a delivered test mail, every other code is not.
+TEST(TestSendReport, SaysWhetherTheTestMailWentAndWhyNot) {
+  const struct {
+    int result;
+    const char* tail;
+  } cases[] = {
+      {0, " sent to me@example.jp"},
+      {20, " sent to me@example.jp, but the server did not accept QUIT"},
+      {1, " not sent to me@example.jp: the send checks failed"},
+      {10, " not sent to me@example.jp: the SMTP connection could not be opened"},
+      {106,
+       " not sent to me@example.jp: the server refused the envelope (MAIL FROM, RCPT TO or "
+       "DATA)"},
+      {110,
+       " not sent to me@example.jp: the body could not be sent (the connection was dropped, "
+       "so the server discards it)"},
+      {90, " not sent to me@example.jp: it failed and the server did not accept QUIT either"},
+      {-1, " not sent to me@example.jp: a run is still active"},
+      {77, " not sent to me@example.jp: it ended with result 77"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TestSendReport(c.result, 2, "伊藤 花子 <ito@example.jp>", "me@example.jp"),
+              std::string("test mail of recipient 2 (伊藤 花子 <ito@example.jp>)") + c.tail)
+        << c.result;
+  }
+}
+
 }  // namespace
 }  // namespace velkaro::cli

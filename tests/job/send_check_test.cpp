@@ -145,6 +145,19 @@ TEST_F(SendCheckTest, FindsEachKindOfProblemOnItsOwn) {
        {{K::Attachment, 0, "添付ファイル( DIR/gone.pdf )が見つかりません。"},
         {K::Attachment, 0, "添付ファイル( DIR/empty.pdf )は空です。"},
         {K::Attachment, 0, "添付ファイル( DIR/folder )はファイルではありません。"}}},
+      {"a recipient's own file missing or empty, named with the path looked for",
+       [](Inputs& t) {
+         const std::string folder = t.folder + "/請求書";
+         std::filesystem::create_directory(folder);
+         WriteBytes(folder + "/yamada@example.jp.pdf", "PDF");
+         WriteBytes(folder + "/ito@example.jp.pdf", "PDF");
+         WriteBytes(folder + "/kim@example.org.pdf", "");
+         // The pattern names no file itself: no finding for the whole run.
+         t.job.attachments.push_back({"((mailaddr)).pdf", folder});
+       },
+       {{K::Attachment, 3,
+         "髙橋 一の添付ファイル( DIR/請求書/taka@example.jp.pdf )が見つかりません。"},
+        {K::Attachment, 4, "Kimの添付ファイル( DIR/請求書/kim@example.org.pdf )は空です。"}}},
       {"a subject left empty by its recipient",
        [](Inputs& t) {
          t.job.bodyText = Utf8ToSjis("　((data1))\r\n本文\r\n");
@@ -172,6 +185,8 @@ TEST_F(SendCheckTest, FindsEachKindOfProblemOnItsOwn) {
 TEST_F(SendCheckTest, LooksAtTheMailsTheRunSends) {
   job->titleIn = true;
   job->recipientLines += Row("山田", "", "") + "\t\t\r\n" + "\r\n";
+  // Each recipient's own file, filled in as the run fills it.
+  job->attachments.push_back({"((mailaddr)).pdf", dir.path()});
   const int count = Zentool().ZenCountLines(job->recipientLines);
   int seen = 0;
   ForEachMailContent(*job, [&](int index, const std::string& line, const MailContent& mail) {

@@ -129,5 +129,53 @@ TEST_F(CheckProgramTest, ListsTheFindingsAndSaysSoInItsExitStatus) {
   EXPECT_FALSE(std::filesystem::exists(home + "/Text"));
 }
 
+// Each recipient's own file ("請求書/((mailaddr)).pdf"): what is missing is
+// named per recipient by the check, the dry run and the test send, all
+// before any connection.
+TEST_F(CheckProgramTest, ARecipientsMissingOwnFileIsFoundBeforeAnyConnection) {
+  const std::string folder = dir.File("請求書");
+  std::filesystem::create_directories(folder);
+  WriteBytes(folder + "/yamada@example.jp.pdf", "%PDF");
+  const std::vector<std::string> inputs = {
+      "--to",   "山田", "--to",     "Kim <kim@example.org>",
+      "--text", clean,  "--attach", folder + "/((mailaddr)).pdf"};
+  const auto with = [&](std::vector<std::string> args) {
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    return args;
+  };
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    std::string outPart;
+    std::string errPart;
+  } cases[] = {
+      {"the check names the recipient and the path", with({"--check"}), 1,
+       "line 2: Kimの添付ファイル( " + folder + "/kim@example.org.pdf )が見つかりません。\n",
+       "check: 1 problem(s) found for 2 recipient(s)"},
+      {"the dry run shows each own file and the refusal", with({"--dry-run"}), 1,
+       "Attachments: yamada@example.jp.pdf\n", "mail 2 would be refused: "},
+      {"the dry run says what the run would do", with({"--dry-run"}), 1,
+       "onRecipientFailure=stop: the run would end with result 1 before any connection",
+       "kim@example.org.pdf"},
+      {"a test send of the recipient whose file is missing",
+       with({"--test-to", "me@example.jp", "--as", "2"}), 1, "",
+       "test mail of recipient 2 (Kim <kim@example.org>) not sent to me@example.jp: the send "
+       "checks failed (exit status 1)"},
+      {"a test send of a recipient that is not there",
+       with({"--test-to", "me@example.jp", "--as", "3"}), 2, "",
+       "--as 3: there are only 2 recipients"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProgramRun run = Run(c.args);
+    EXPECT_EQ(run.status, c.status) << Describe(run);
+    EXPECT_NE(run.out.find(c.outPart), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(c.errPart), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(smtp.Connected());
+  EXPECT_FALSE(std::filesystem::exists(home + "/Text"));
+}
+
 }  // namespace
 }  // namespace velkaro::testing

@@ -253,6 +253,50 @@ TEST_F(SendProgramTest, ADryRunSendsNothingAndShowsEachMail) {
   EXPECT_FALSE(std::filesystem::exists(home + "/Text"));
 }
 
+// --test-to: the mail of one recipient, own invoice included, arrives at
+// the tester's address only; the run's records other than the send log
+// are not touched, so the real run afterwards is what it would have been.
+TEST_F(SendProgramTest, ATestSendDeliversOneRecipientsMailToTheTesterOnly) {
+  ASSERT_NO_FATAL_FAILURE(StartReceiver());
+  ASSERT_NO_FATAL_FAILURE(Configure(receiver.port(), kPopPassword));
+  std::filesystem::create_directories(dir.File("請求書"));
+  WriteBytes(dir.File("請求書/山田.pdf"), "%PDF invoice of 山田\n");
+  WriteBytes(dir.File("請求書/伊藤.pdf"), "%PDF invoice of 伊藤\n");
+
+  const ProgramRun run =
+      RunSend({"--to", "山田", "--to", "伊藤", "--text", body, "--attach", attachment, "--attach",
+               dir.File("請求書/((regist)).pdf"), "--test-to", "me@example.jp", "--as", "2"},
+              home);
+  ASSERT_EQ(run.status, 0) << Describe(run);
+  EXPECT_TRUE(Contains(run.err,
+                       "test mail of recipient 2 (伊藤 花子 <ito@example.jp>) sent to "
+                       "me@example.jp (exit status 0)"))
+      << run.err;
+
+  const std::vector<std::string> messages = ReceivedMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  const MailReport report = Check(messages[0]);
+  SCOPED_TRACE(report.Dump());
+  EXPECT_EQ(report.Get("subject"), "[テスト] 伊藤 花子様へのご案内");
+  EXPECT_EQ(report.Get("to.name"), "伊藤 花子");
+  EXPECT_EQ(report.Get("to.address"), "ito@example.jp");
+  EXPECT_EQ(Normalized(report.Get("body")),
+            "伊藤 花子様（非会員）\nﾃｽﾄ送信です。宛先: ito@example.jp");
+  ASSERT_EQ(report.Count("attachments"), 2);
+  EXPECT_EQ(report.Get("attachments.1.filename"), "伊藤.pdf");
+  EXPECT_EQ(report.Get("attachments.1.sha256"), Sha256("%PDF invoice of 伊藤\n"));
+  const auto envelope = Envelope(messages[0]);
+  EXPECT_EQ(envelope.count("rcpt_to"), 1u);
+  EXPECT_EQ(First(envelope, "rcpt_to"), "me@example.jp");
+
+  // The send log only: no journal, no result list, no copies.
+  const std::vector<std::string> logs = FilesIn(home + "/Log");
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_TRUE(Contains(logs[0], "/Log/")) << logs[0];
+  EXPECT_FALSE(Contains(logs[0], "journal-") || Contains(logs[0], "result-")) << logs[0];
+  EXPECT_FALSE(std::filesystem::exists(home + "/Text"));
+}
+
 TEST_F(SendProgramTest, AServerThatIsNotThereIsResult10) {
   // A port that was free a moment ago and that nobody listens on.
   ASSERT_NO_FATAL_FAILURE(StartReceiver());
