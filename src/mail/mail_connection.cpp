@@ -129,6 +129,8 @@ void MailConnection::ClearMailFields() {
   attachmentList.clear();
   recipientName.clear();
   recipientAddress.clear();
+  extra = ExtraHeaders{};
+  envelopeRecipients.clear();
 }
 
 // The reply is assembled from as many receives as it takes: a server may

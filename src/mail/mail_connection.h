@@ -188,8 +188,11 @@ class MailConnection {
   std::string attachmentList;
   std::string recipientName;
   std::string recipientAddress;
+  // The header fields the user's settings add, and the RCPT TO addresses
+  // (empty: recipientAddress alone), as MailRecord's; SendOneMail copies
+  // them from its record.
   ExtraHeaders extra;
-  std::vector<std::string> envelopeRecipients;  // as MailRecord's
+  std::vector<std::string> envelopeRecipients;
   // The `charset` setting, and the character set SendOneMail chose with it
   // for the mail in the fields.
   CharsetSetting charsetSetting = CharsetSetting::Auto;

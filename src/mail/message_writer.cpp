@@ -81,8 +81,14 @@ const char* CharsetLabel(mime::Charset charset) {
 
 CharsetChoice ChooseCharset(CharsetSetting setting, const MailContent& content) {
   CharsetChoice choice;
-  for (const std::string* text :
-       {&content.subject, &content.senderName, &content.recipientName, &content.body}) {
+  // A name whose address is not set stays out of the mail, and must not
+  // make it UTF-8 either.
+  const ExtraHeaders& extra = content.extra;
+  const std::string none;
+  const std::string* replyToName = extra.replyToAddress.empty() ? &none : &extra.replyToName;
+  const std::string* ccName = extra.ccAddress.empty() ? &none : &extra.ccName;
+  for (const std::string* text : {&content.subject, &content.senderName, &content.recipientName,
+                                  ccName, replyToName, &content.body}) {
     for (std::string& character : CharactersBeyondJis(*text)) {
       if (std::find(choice.causes.begin(), choice.causes.end(), character) == choice.causes.end()) {
         choice.causes.push_back(std::move(character));
@@ -93,6 +99,16 @@ CharsetChoice ChooseCharset(CharsetSetting setting, const MailContent& content) 
                     (setting == CharsetSetting::Auto && !choice.causes.empty());
   choice.charset = utf8 ? mime::Charset::Utf8 : mime::Charset::IsoJp;
   return choice;
+}
+
+std::string ListUnsubscribeField(const std::string& uri) {
+  const std::string oneLine = "List-Unsubscribe: <" + uri + ">";
+  if (oneLine.size() <= mime::kPreferredLineLength) return oneLine + "\r\n";
+  return "List-Unsubscribe:\r\n <" + uri + ">\r\n";
+}
+
+bool OffersOneClick(const std::string& uri) {
+  return AsciiLower(uri.substr(0, 6)) == "https:";
 }
 
 std::string NewMessageId(const std::tm& local, const std::string& senderAddress) {
@@ -121,22 +137,42 @@ std::vector<HeaderLine> MessageWriter::HeaderFields(bool multipart, std::time_t 
   // carries Base64.
   const std::string transferEncoding =
       multipart ? TextTransferEncoding(mime::Charset::IsoJp) : TextTransferEncoding(charset_);
-  return {
+  const ExtraHeaders& extra = c.extra;
+  std::vector<HeaderLine> fields = {
       {AddressField("From", c.senderName, c.senderAddress, charset_), 1},
       {AddressField("To", c.recipientName, c.recipientAddress, charset_), 2},
-      {c.subject.empty() ? std::string("Subject: Non Subject!\r\n")
-                         : mime::EncodedField("Subject: ", c.subject, "", charset_),
-       3},
-      {"Date: " + mime::DateTime(now, local) + "\r\n", 10},
-      {"MIME-Version: 1.0\r\n", 11},
-      {transferEncoding, 4},
-      multipart
-          ? HeaderLine{"Content-Type: multipart/mixed; boundary=\"" + c.boundary + "\"\r\n", 5}
-          : HeaderLine{TextContentType(charset_), 6},
-      {"Message-Id: <" + messageId + ">\r\n", 7},
-      {"X-Mailer: Velkaro\r\n", 8},
-      {"\r\n\r\n", 9},
   };
+  if (!extra.ccAddress.empty()) {
+    fields.push_back({AddressField("Cc", extra.ccName, extra.ccAddress, charset_), 12});
+  }
+  if (!extra.replyToAddress.empty()) {
+    fields.push_back(
+        {AddressField("Reply-To", extra.replyToName, extra.replyToAddress, charset_), 13});
+  }
+  fields.insert(
+      fields.end(),
+      {
+          {c.subject.empty() ? std::string("Subject: Non Subject!\r\n")
+                             : mime::EncodedField("Subject: ", c.subject, "", charset_),
+           3},
+          {"Date: " + mime::DateTime(now, local) + "\r\n", 10},
+          {"MIME-Version: 1.0\r\n", 11},
+          {transferEncoding, 4},
+          multipart
+              ? HeaderLine{"Content-Type: multipart/mixed; boundary=\"" + c.boundary + "\"\r\n", 5}
+              : HeaderLine{TextContentType(charset_), 6},
+          {"Message-Id: <" + messageId + ">\r\n", 7},
+      });
+  if (!extra.listUnsubscribe.empty()) {
+    fields.push_back({ListUnsubscribeField(extra.listUnsubscribe), 14});
+    // RFC 8058 3.1: the receiver POSTs this body to the https URI.
+    if (OffersOneClick(extra.listUnsubscribe)) {
+      fields.push_back({"List-Unsubscribe-Post: List-Unsubscribe=One-Click\r\n", 15});
+    }
+  }
+  fields.push_back({"X-Mailer: Velkaro\r\n", 8});
+  fields.push_back({"\r\n\r\n", 9});
+  return fields;
 }
 
 std::string MessageWriter::TextPartHeader() const {

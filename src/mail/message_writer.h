@@ -58,7 +58,8 @@ struct CharsetChoice {
 };
 
 // The character set of one mail under `setting`, decided on the texts
-// after substitution.
+// after substitution: the subject, the body and every name that goes into
+// the header (a Cc or Reply-To name only with its address).
 CharsetChoice ChooseCharset(CharsetSetting setting, const MailContent& content);
 
 // "ISO-2022-JP" or "UTF-8".
@@ -69,6 +70,16 @@ struct HeaderLine {
   std::string text;
   int code;
 };
+
+// "List-Unsubscribe: <uri>" (RFC 2369) with its CR LF. A field longer than
+// 76 characters is folded after the colon, so the URI starts a line of its
+// own; a URI too long even for that line (998 characters with its space
+// and brackets) gives a field mime::LinesFit refuses.
+std::string ListUnsubscribeField(const std::string& uri);
+
+// True when the URI's scheme is https (any case): only then does the mail
+// offer one-click unsubscription (RFC 8058 3.1 requires an HTTPS URI for it).
+bool OffersOneClick(const std::string& uri);
 
 // A message id "YYYYMMDDhhmmss.N.<process token>_velkaro@domain" (without
 // the brackets) for a mail composed at local time `local`; N counts the
@@ -88,7 +99,8 @@ class MessageWriter {
 
   // The header fields in sending order, the last one the empty line that
   // ends the block (and the one before the body). `multipart` chooses the
-  // top-level Content-Type.
+  // top-level Content-Type. Fields of `extra` are only there when set; the
+  // codes are those of the table in header_block.cpp.
   std::vector<HeaderLine> HeaderFields(bool multipart, std::time_t now, const std::tm& local,
                                        const std::string& messageId) const;
   // The text part's own header (multipart mails).

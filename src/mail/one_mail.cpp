@@ -6,8 +6,9 @@
 //    0  accepted by the server
 //    1  SMTP connection not open
 //    2  a POP3 connection is still open
-//    3  subject, body, recipient name or address empty, or an address that
-//       cannot be sent safely
+//    3  subject, body, recipient name or address empty, an address that
+//       cannot be sent safely (recipient, sender, envelope, Cc, Reply-To),
+//       or an unsubscribe URI that cannot go into its header field
 //    4  an attachment file missing, unreadable or empty
 //    5  POP before SMTP failed
 //    6  the envelope failed, or the mail is larger than the server's SIZE
@@ -53,6 +54,42 @@ std::string AddressProblem(const std::string& address, const char* field) {
     case mime::AddressFault::None: break;
   }
   return {};
+}
+
+// The transcript line for an unsubscribe URI that cannot go out, or empty.
+// The URI goes between "<" and ">" on a header line as it is: a line end
+// would add header fields of its own, a space or bracket ends the URI early
+// for the receiver (RFC 2369 2), and a byte beyond ASCII belongs in no URI
+// (RFC 3986 2) nor unencoded header field (RFC 5322 2.2).
+std::string UnsubscribeProblem(const std::string& uri) {
+  if (uri.empty()) return {};
+  for (const char c : uri) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b >= 0x7F || c == '<' || c == '>') {
+      return Sjis("  配信停止リンク(List-Unsubscribe)に使えない文字があります。\r\n");
+    }
+  }
+  if (!mime::LinesFit(ListUnsubscribeField(uri))) {
+    return Sjis("  配信停止リンク(List-Unsubscribe)が長すぎます。\r\n");
+  }
+  return {};
+}
+
+// The transcript lines for what the user's [mail] settings and the test
+// send add to the mail and cannot go out: the envelope addresses (the
+// first faulty one), the Cc and Reply-To addresses and the unsubscribe URI.
+// An empty envelope address would be the null path, which RCPT TO does not
+// take (RFC 5321 4.1.1.3).
+std::string ExtraProblems(const MailRecord& record) {
+  std::string problems;
+  for (const std::string& address : record.envelopeRecipients) {
+    problems = address.empty() ? Sjis("  配送先アドレスが空です。\r\n")
+                               : AddressProblem(address, "配送先アドレス");
+    if (!problems.empty()) break;
+  }
+  problems += AddressProblem(record.extra.ccAddress, "Ccアドレス");
+  problems += AddressProblem(record.extra.replyToAddress, "返信先アドレス(Reply-To)");
+  return problems + UnsubscribeProblem(record.extra.listUnsubscribe);
 }
 
 // An upper estimate of what DATA will carry: the body as it goes out, each
@@ -105,8 +142,9 @@ int MailConnection::SendOneMail(MailRecord record) {
   const std::string recipientProblem = AddressProblem(record.recipientAddress, "宛先アドレス");
   const std::string senderProblem =
       AddressProblem(FieldText(server.senderAddress), "差出人アドレス");
-  if (!recipientProblem.empty() || !senderProblem.empty()) {
-    transcript += recipientProblem + senderProblem;
+  const std::string problems = recipientProblem + senderProblem + ExtraProblems(record);
+  if (!problems.empty()) {
+    transcript += problems;
     return 3;
   }
 
@@ -135,6 +173,8 @@ int MailConnection::SendOneMail(MailRecord record) {
   attachmentList = record.attachmentList;
   recipientName = record.recipientName;
   recipientAddress = record.recipientAddress;
+  extra = record.extra;
+  envelopeRecipients = record.envelopeRecipients;
   const CharsetChoice choice = ChooseCharset(charsetSetting, Writer().Content());
   mailCharset = choice.charset;
   if (mailCharset == mime::Charset::Utf8) {

@@ -13,8 +13,8 @@
 // read as the answer to QUIT. Such a connection is dropped instead: the
 // server discards an open transaction when the connection goes (RFC 5321
 // 3.8), just as QUIT would have.
-#include <array>
 #include <string>
+#include <vector>
 
 #include "core/encoding.h"
 #include "core/zentool.h"
@@ -26,23 +26,31 @@ namespace velkaro {
 // the driver ends the run with QUIT, which discards it (RFC 5321 4.1.1.10).
 // A command sent in part or left unanswered drops the connection here, so
 // the driver finds it closed and sends nothing more.
+//
+// One RCPT per envelope recipient, in order. Any refused one fails the
+// mail before DATA, as a refused To always did: a mail whose Cc (or the
+// sender's copy) cannot be delivered is reported, not sent short of it.
 int MailConnection::SmtpSendEnvelope() {
   if (smtpOpen == 0) return 100;
   struct Step {
     std::string line;
     const char* expected;
     StepCodes codes;
+    int envelopeStep;
   };
-  const std::array<Step, 3> steps{{
-      // No space after the colon: RFC 5321 4.1.2 has none, and servers with
-      // strict envelope checks refuse "MAIL FROM: <…>".
-      {"MAIL FROM:<" + FieldText(server.senderAddress) + ">\r\n", "250", {1, 2, 3}},
-      {"RCPT TO:<" + recipientAddress + ">\r\n", "250", {11, 12, 13}},
-      {"DATA\r\n", "354", {21, 22, 23}},
-  }};
+  // No space after the colon: RFC 5321 4.1.2 has none, and servers with
+  // strict envelope checks refuse "MAIL FROM: <…>".
+  std::vector<Step> steps{
+      {"MAIL FROM:<" + FieldText(server.senderAddress) + ">\r\n", "250", {1, 2, 3}, 1}};
+  const std::vector<std::string> recipients =
+      envelopeRecipients.empty() ? std::vector<std::string>{recipientAddress} : envelopeRecipients;
+  for (const std::string& address : recipients) {
+    steps.push_back({"RCPT TO:<" + address + ">\r\n", "250", {11, 12, 13}, 2});
+  }
+  steps.push_back({"DATA\r\n", "354", {21, 22, 23}, 3});
   envelopeStep = 0;
   for (const Step& step : steps) {
-    ++envelopeStep;
+    envelopeStep = step.envelopeStep;
     Zentool().Wait(50);
     const int code = Command(*smtpSocket, step.line, step.expected, step.codes, ReplyKind::Smtp);
     if (code != 0) {
