@@ -141,6 +141,8 @@ int SendJob::FinishRun(RunState& run, int result, int count) {
   activeConnection_ = nullptr;
   CurrentPlatform().StopTimer(this, kProgressTimerId);
   CurrentPlatform().StopTimer(this, MailConnection::kReplyTimerId);
+  // The view learns that no run is active any more (what it enables).
+  NotifyChanged();
   return result;
 }
 

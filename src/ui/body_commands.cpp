@@ -7,10 +7,12 @@
 #include <QPlainTextEdit>
 #include <cerrno>
 #include <climits>
+#include <optional>
 
 #include "core/encoding.h"
 #include "core/zentool.h"
 #include "job/send_setup.h"
+#include "ui/dialogs/dialogs.h"
 #include "ui/velkaro_view.h"
 
 namespace velkaro::ui {
@@ -241,6 +243,31 @@ void CVelkaroView::AddAttachmentFiles(const std::vector<std::string>& files) {
   }
   if (!skipped.empty()) {
     Tell(Sjis("次のファイルは空か、ファイルでないため添付しませんでした。\r\n") + skipped);
+  }
+}
+
+// A path with placeholder words names a file per recipient; the run
+// attaches each one's own. The field starts in the folder of the last row
+// (the user's files usually sit together), else in the attachments folder
+// of the settings.
+void CVelkaroView::AddPersonalAttachment() {
+  const std::string folder = job_.attachments.empty() ? FieldText(doc_.settings.record.attachFolder)
+                                                      : job_.attachments.back().folder;
+  const std::optional<std::string> pattern = RunPersonalAttachmentDialog(window(), folder);
+  if (!pattern) return;
+  const int index = static_cast<int>(job_.attachments.size());
+  const int result = job_.AddAttachment(index, *pattern);
+  if (result != 0) {
+    Tell((result == 3 ? Sjis("ファイル名かフォルダのないパスは添付できません。\r\n")
+                      : Sjis("ファイルが見つからないか空のため、添付しませんでした。\r\n")) +
+         Utf8ToSjis(*pattern));
+    return;
+  }
+  if (!job_.IsPersonalAttachment(static_cast<std::size_t>(index))) {
+    CurrentPlatform().MessageBox(
+        Sjis("パスに差し込みの語がないため、全員に同じファイルを添付します。\r\n") +
+            Utf8ToSjis(*pattern),
+        MsgButtons::Ok, MsgIcon::Information);
   }
 }
 

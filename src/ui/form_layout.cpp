@@ -43,6 +43,7 @@ QRect PlaceControl(int id, const QRect& base, const ResizeShares& s) {
       break;
     case kExitButton:
     case kSendButton:
+    case kTestSendButton:
     case kAutoQuitBox:
     case kTitleInBox: left = s.dW; break;
     case kPreviewButton:

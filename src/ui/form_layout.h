@@ -26,7 +26,14 @@ enum FormControl : int {
   kRemoveRecipientButton = 1059,
   kAttachmentList = 1005,
   kRecipientList = 1001,
+  // Added to the form later, so not in the template: it goes in the tab
+  // order after the send button, below which it sits, and follows it.
+  kTestSendButton = 1081,
 };
+
+// The test send button's rectangle, in dialog units (between the
+// title-in box and the preview button).
+inline constexpr QRect kTestSendUnits{256, 80, 44, 14};
 
 struct ControlTemplate {
   int id;

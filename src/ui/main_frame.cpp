@@ -58,12 +58,14 @@ const std::vector<MenuPopup>& MenuLayout() {
         {kCmdExit, "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)", nullptr}}},
       {"操作(&O)",
        {{kCmdSend, "送信(&S)", nullptr},
+        {kCmdTestSend, "テスト送信(&Y)...", nullptr},
         {0, nullptr, nullptr},
         {kCmdAddRecipients, "送信先アドレス追加(&A)", nullptr},
         {kCmdRemoveRecipient, "送信先アドレス選択して取消し(&C)", nullptr},
         {kCmdRemoveAllRecipients, "送信先アドレス全て取消し(&D)", nullptr},
         {0, nullptr, nullptr},
         {kCmdAddAttachments, "添付ファイル追加(&T)", nullptr},
+        {kCmdAddPersonalAttachment, "個別の添付ファイルを追加(&I)...", nullptr},
         {kCmdRemoveAttachment, "添付ファイル選択して取消し(&E)", nullptr},
         {kCmdRemoveAllAttachments, "添付ファイル全て取消し(&F)", nullptr},
         {0, nullptr, nullptr},
@@ -133,6 +135,8 @@ void CMainFrame::CreateMenus() {
       actions_[id] = action;
     }
   }
+  // Enabled only while a test send can start, like the form's button.
+  view_->SetTestSendAction(CommandAction(kCmdTestSend));
 }
 
 QAction* CMainFrame::CommandAction(int id) const {
@@ -175,6 +179,7 @@ QString CMainFrame::StatusText() const {
 
 void CMainFrame::RegisterCommands() {
   commands_.Register(kCmdSend, [this] { OnSend(); });
+  commands_.Register(kCmdTestSend, [this] { OnTestSend(); });
   commands_.Register(kCmdExit, [this] { OnExitCommand(); });
   commands_.Register(kCmdOpenFolder, [this] { OpenProgramFolder(); });
   commands_.Register(kCmdOpenFolderAndExit, [this] {
@@ -204,6 +209,9 @@ void CMainFrame::OnSend() {
   view_->PullFromControls();
   if (!view_->BodyFitsShiftJis(true)) return;
   const int result = job.RunSendJob();
+  // The job's last word came while its connection was still active: what
+  // depends on the run having ended (the test send button) is shown now.
+  view_->JobChanged();
   // A run past its checks has marked the run it resumed as taken up, and
   // its own journal holds the rest: the next run is a new one.
   if (result >= 0 && result != run_result::kChecksFailed) ForgetResumedRun(job);
@@ -219,6 +227,20 @@ void CMainFrame::OnSend() {
     return;
   }
   ShowRunResults();
+}
+
+void CMainFrame::OnTestSend() {
+  view_->PullFromControls();
+  const int result = view_->TestSend();
+  view_->JobChanged();
+  // The window was closed while the test mail went out: the user stopped
+  // it and needs no report of that.
+  if (closeAfterRun_) {
+    closeAfterRun_ = false;
+    CurrentPlatform().PostCloseRequest();
+    return;
+  }
+  view_->ReportTestSend(result);
 }
 
 void CMainFrame::ShowRunResults() {

@@ -70,6 +70,7 @@ class CMainFrame : public QMainWindow, public CommandTarget, public TimerTarget 
   void RegisterCommands();
   void CreateMenus();
   void OnSend();
+  void OnTestSend();
   // Refreshes the result list with the job's last run and shows it.
   void ShowRunResults();
   // The result list again, or a message when no run has shown one yet.

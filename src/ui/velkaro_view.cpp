@@ -2,6 +2,7 @@
 // job and take the user's edits back, clicks, drops and the list commands.
 #include "ui/velkaro_view.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDropEvent>
 #include <QFile>
@@ -130,6 +131,11 @@ void CVelkaroView::CreateControls() {
     w->setGeometry(units.Rect(t.units.x(), t.units.y(), t.units.width(), t.units.height()));
   }
   anchor_->hide();
+  testSendButton_ = button("テスト送信");
+  testSendButton_->setObjectName(QString::number(kTestSendButton));
+  testSendButton_->setGeometry(units.Rect(kTestSendUnits.x(), kTestSendUnits.y(),
+                                          kTestSendUnits.width(), kTestSendUnits.height()));
+  controls_[kTestSendButton] = testSendButton_;
   // Tab goes from control to control in the order they are laid out, also
   // out of the body editor, as in any dialog; Ctrl+Tab types a TAB into
   // the body (see eventFilter).
@@ -141,6 +147,7 @@ void CVelkaroView::CreateControls() {
     if (previous != nullptr) setTabOrder(previous, w);
     previous = w;
   }
+  setTabOrder(sendButton_, testSendButton_);
 
   editor_->setFont(qt::JapaneseFixedFont(kBodyFontPixels));
   editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -192,6 +199,7 @@ void CVelkaroView::CreateControls() {
   connect(previewButton_, &QPushButton::clicked, this, run(kCmdPreview));
   connect(exitButton_, &QPushButton::clicked, this, [this] { OnExitButton(); });
   connect(sendButton_, &QPushButton::clicked, this, post(kCmdSend));
+  connect(testSendButton_, &QPushButton::clicked, this, post(kCmdTestSend));
   connect(addRecipientsButton_, &QPushButton::clicked, this, post(kCmdAddRecipients));
   connect(removeRecipientButton_, &QPushButton::clicked, this, post(kCmdRemoveRecipient));
   connect(addAttachmentsButton_, &QPushButton::clicked, this, post(kCmdAddAttachments));
@@ -244,6 +252,7 @@ std::vector<std::string> CVelkaroView::OnInitialUpdate() {
     if (t.id == kLayoutAnchor) continue;
     baseRects_[t.id] = controls_.at(t.id)->geometry().translated(-anchor_->pos());
   }
+  baseRects_[kTestSendButton] = testSendButton_->geometry().translated(-anchor_->pos());
   job_.autoQuit = false;
   job_.titleIn = doc_.settings.record.titleIn == 1;
   JobChanged();
@@ -298,10 +307,22 @@ void CVelkaroView::JobChanged() {
   pathField_->setText(PathToQt(job_.bodyFilePath));
   autoQuitBox_->setChecked(job_.autoQuit);
   titleInBox_->setChecked(job_.titleIn);
-  if (job_.recipientLines != shownRecipients_) ShowRecipientRows();
-  if (!SameRows(job_.attachments, shownAttachments_)) ShowAttachmentRows();
+  const bool recipientsChanged = job_.recipientLines != shownRecipients_;
+  if (recipientsChanged) ShowRecipientRows();
+  // A file per recipient shows how many recipients find theirs, which
+  // changes with the recipients.
+  bool anyPersonal = false;
+  for (std::size_t i = 0; i < job_.attachments.size() && !anyPersonal; ++i) {
+    anyPersonal = job_.IsPersonalAttachment(i);
+  }
+  if (!SameRows(job_.attachments, shownAttachments_) || (recipientsChanged && anyPersonal)) {
+    ShowAttachmentRows();
+  }
   sendButton_->setText(qt::FromSjis(job_.sendButtonCaption));
   sendButton_->setEnabled(job_.sendButtonEnabled);
+  const bool testable = TestSendAvailable();
+  testSendButton_->setEnabled(testable);
+  if (testSendAction_ != nullptr) testSendAction_->setEnabled(testable);
   window()->setWindowTitle(MainWindowTitle(job_.bodyFilePath));
   window()->setWindowModified(job_.bodyModified || editor_->document()->isModified());
   pushing_ = false;
@@ -326,11 +347,36 @@ void CVelkaroView::ShowRecipientRows() {
   recipientHit_ = false;
 }
 
+QString CVelkaroView::AttachmentNameText(std::size_t row) const {
+  if (row >= job_.attachments.size()) return {};
+  const QString name = PathToQt(job_.attachments[row].name);
+  if (!job_.IsPersonalAttachment(row)) return name;
+  return name + QStringLiteral("  [個別 %1/%2]")
+                    .arg(job_.PersonalFilesFound(row))
+                    .arg(Zentool().ZenCountLines(job_.recipientLines));
+}
+
+bool CVelkaroView::TestSendAvailable() const {
+  return !job_.Running() && Zentool().ZenCountLines(job_.recipientLines) > 0;
+}
+
+void CVelkaroView::SetTestSendAction(QAction* action) {
+  testSendAction_ = action;
+  if (action != nullptr) action->setEnabled(TestSendAvailable());
+}
+
 void CVelkaroView::ShowAttachmentRows() {
   attachmentList_->clear();
   QList<QTreeWidgetItem*> rows;
-  for (const AttachmentRow& row : job_.attachments) {
-    rows << new QTreeWidgetItem(QStringList{PathToQt(row.name), PathToQt(row.folder), QString()});
+  for (std::size_t i = 0; i < job_.attachments.size(); ++i) {
+    const AttachmentRow& row = job_.attachments[i];
+    auto* item =
+        new QTreeWidgetItem(QStringList{AttachmentNameText(i), PathToQt(row.folder), QString()});
+    if (job_.IsPersonalAttachment(i)) {
+      item->setToolTip(0,
+                       QStringLiteral("送信先ごとのファイル: ") + PathToQt(job_.AttachmentPath(i)));
+    }
+    rows << item;
   }
   attachmentList_->addTopLevelItems(rows);
   shownAttachments_ = job_.attachments;
@@ -355,6 +401,7 @@ void CVelkaroView::RegisterCommands(CommandTable& table) {
       {kCmdAddAttachments, &CVelkaroView::AddAttachments},
       {kCmdRemoveAttachment, &CVelkaroView::RemoveClickedAttachment},
       {kCmdRemoveAllAttachments, &CVelkaroView::RemoveAllAttachments},
+      {kCmdAddPersonalAttachment, &CVelkaroView::AddPersonalAttachment},
       {kCmdPreview, &CVelkaroView::Preview},
       {kCmdCheckBeforeSending, &CVelkaroView::CheckBeforeSendingCommand},
       {kCmdSettings, &CVelkaroView::SettingsSheet},

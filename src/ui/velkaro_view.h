@@ -17,6 +17,7 @@
 #include "ui/form_layout.h"
 #include "ui/velkaro_doc.h"
 
+class QAction;
 class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -57,6 +58,8 @@ enum Command : int {
   kCmdVersion = 57664,
   kCmdSupportPage = 32791,
   kCmdDetails = 32792,
+  kCmdTestSend = 32795,
+  kCmdAddPersonalAttachment = 32796,
 };
 
 // What became of an attempt to save the body.
@@ -97,6 +100,14 @@ class CVelkaroView : public QWidget, public SendJobView {
   QTreeWidget* RecipientList() const { return recipientList_; }
   QTreeWidget* AttachmentList() const { return attachmentList_; }
   QPushButton* SendButton() const { return sendButton_; }
+  QPushButton* TestSendButton() const { return testSendButton_; }
+  // Whether a test send can start: no run active, at least one recipient.
+  bool TestSendAvailable() const;
+  // The menu entry of the test send, kept enabled like the button.
+  void SetTestSendAction(QAction* action);
+  // The text of attachment row `row` as the list shows it: the name, and
+  // for a file per recipient how many of them find theirs ("個別 k/n").
+  QString AttachmentNameText(std::size_t row) const;
   // The size the form was designed with, in pixels of its font.
   QSize FormSize() const { return formSize_; }
   // The rectangle a control had at the start size.
@@ -123,6 +134,15 @@ class CVelkaroView : public QWidget, public SendJobView {
   void RemoveAllRecipients();
   void RemoveClickedAttachment();
   void RemoveAllAttachments();
+  // Asks for a path with placeholder words (a file per recipient).
+  void AddPersonalAttachment();
+  // Asks for the address and the recipient, then sends the one mail; the
+  // run's result code, -1 when nothing was sent (cancelled, or a run is
+  // active). The main window's command: it closes the window afterwards
+  // when that was asked for during the send, else reports the result.
+  int TestSend();
+  // A failed test send in a message box, with the reason when known.
+  void ReportTestSend(int result);
 
  protected:
   QSize sizeHint() const override { return formSize_; }
@@ -166,6 +186,8 @@ class CVelkaroView : public QWidget, public SendJobView {
   QPushButton* exitButton_ = nullptr;
   QPlainTextEdit* editor_ = nullptr;
   QPushButton* sendButton_ = nullptr;
+  QPushButton* testSendButton_ = nullptr;
+  QAction* testSendAction_ = nullptr;
   QCheckBox* autoQuitBox_ = nullptr;
   QCheckBox* titleInBox_ = nullptr;
   QPushButton* previewButton_ = nullptr;
@@ -195,6 +217,8 @@ class CVelkaroView : public QWidget, public SendJobView {
   // The last click on the list hit a row.
   bool recipientHit_ = false;
   bool attachmentHit_ = false;
+  // The address the last test mail of this session went to (Shift_JIS).
+  std::string testAddress_;
   const CommandTable* commands_ = nullptr;
 };
 

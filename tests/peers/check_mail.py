@@ -7,8 +7,12 @@ Prints one JSON object, or with --flat one "key<TAB>value" line per leaf
 (keys joined with ".", list items by index; values with backslash, CR, LF
 and TAB written as \\, \r, \n, \t; null as the empty value), which is
 easy to read from C++:
-  from, to         {"name": display name, "address": addr-spec} (decoded),
+  from, to, reply_to, cc
+                   {"name": display name, "address": addr-spec} (decoded),
                    "parsed_name": the name as Python's address parser gives it
+                   (null when the header is absent)
+  list_unsubscribe, list_unsubscribe_post
+                   the RFC 2369 / RFC 8058 header values (null when absent)
   subject          decoded subject
   date, mime_version, message_id, x_mailer, content_type
                    the header values (null when absent)
@@ -216,6 +220,10 @@ def main():
         "date_offset": date_offset,
         "from": address(message["From"], undecoded["From"]),
         "to": address(message["To"], undecoded["To"]),
+        "reply_to": address(message["Reply-To"], undecoded["Reply-To"]),
+        "cc": address(message["Cc"], undecoded["Cc"]),
+        "list_unsubscribe": text_value(message["List-Unsubscribe"]),
+        "list_unsubscribe_post": text_value(message["List-Unsubscribe-Post"]),
         "subject": text_value(message["Subject"]),
         "date": text_value(message["Date"]),
         "mime_version": text_value(message["MIME-Version"]),

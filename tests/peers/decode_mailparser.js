@@ -9,7 +9,12 @@
 // in check_mail.py's form (keys joined with ".", list items by index with a
 // "LIST.count" line; values with backslash, CR, LF and TAB written as \\,
 // \r, \n, \t; null as the empty value):
-//   from, to      {"name", "address"} of the first address, decoded
+//   from, to, reply_to, cc
+//                 {"name", "address"} of the first address, decoded (null
+//                 when the header is absent)
+//   list_unsubscribe, list_unsubscribe_post
+//                 the header values as mailparser's header lines hold them,
+//                 unfolded (null when absent)
 //   subject       decoded subject
 //   body          the text mailparser gives for the mail (its text/plain)
 //   attachments   [{"filename", "content_type", "guessed_type",
@@ -50,6 +55,15 @@ function firstAddress(field) {
   return { name: null, address: null };
 }
 
+// mailparser folds the List-* headers into one object of its own reading;
+// the value itself is taken from its header lines instead.
+function headerLine(mail, name) {
+  const found = (mail.headerLines || []).find((h) => h.key === name);
+  if (!found) return null;
+  const line = found.line.replace(/\r?\n(?=[ \t])/g, '');
+  return line.slice(line.indexOf(':') + 1).trim();
+}
+
 function declaredType(attachment) {
   const header = attachment.headers && attachment.headers.get('content-type');
   return header && header.value ? header.value.toLowerCase() : attachment.contentType;
@@ -83,6 +97,10 @@ async function main() {
   const result = {
     from: firstAddress(mail.from),
     to: firstAddress(mail.to),
+    reply_to: firstAddress(mail.replyTo),
+    cc: firstAddress(mail.cc),
+    list_unsubscribe: headerLine(mail, 'list-unsubscribe'),
+    list_unsubscribe_post: headerLine(mail, 'list-unsubscribe-post'),
     subject: mail.subject === undefined ? null : mail.subject,
     body: mail.text === undefined ? null : mail.text,
     attachments: (mail.attachments || []).map((a) => ({

@@ -27,7 +27,7 @@ VELKARO_SCREENSHOT_DIR="$out" QT_QPA_PLATFORM=xcb \
 status=$?
 
 shots=("$out"/*.png)
-expected=8
+expected=12
 if [ "$status" = 0 ] && [ "${#shots[@]}" -ne "$expected" ]; then
   echo "dialogs_screenshots: ${#shots[@]} screenshots, expected $expected"
   status=1

@@ -28,9 +28,11 @@
 #include "job/send_job.h"
 #include "support/test_support.h"
 #include "ui/dialogs/address_dialogs.h"
+#include "ui/dialogs/personal_attachment_dialog.h"
 #include "ui/dialogs/preview_dialog.h"
 #include "ui/dialogs/server_dialog.h"
 #include "ui/dialogs/settings_sheet.h"
+#include "ui/dialogs/test_send_dialog.h"
 #include "ui/dialogs/version_dialog.h"
 
 namespace velkaro::ui::dialogs {
@@ -205,6 +207,34 @@ TEST_F(DialogScreenshots, Preview) {
   job.recipientLines = lines;
   PreviewDialog dialog(&main, job, settings);
   Show(dialog, "preview");
+}
+
+TEST_F(DialogScreenshots, SettingsSheetMailPage) {
+  settings.ini.Set("copyToSelf", "1");
+  settings.ini.Set("replyTo", "山田太郎 <yamada@example.jp>");
+  settings.ini.Set("listUnsubscribe", "https://example.jp/stop?id=((regist))");
+  SettingsSheet sheet(&main, settings.record, settings.GetProgramFolder(), &settings.ini);
+  sheet.Tabs()->setCurrentIndex(SettingsSheet::Mail);
+  Show(sheet, "settings_mail", {sheet.Tabs()->widget(SettingsSheet::Mail)});
+}
+
+TEST_F(DialogScreenshots, TestSendAndPersonalAttachment) {
+  std::string lines;
+  for (const std::string& p : kPeople) lines += Utf8ToSjis(p) + "\r\n";
+  TestSendDialog test(&main, lines, "yamada@example.jp", 1);
+  Show(test, "test_send");
+  PersonalAttachmentDialog personal(&main, "/home/yamada/請求書");
+  Show(personal, "personal_attachment");
+}
+
+// A file per recipient that one of them lacks: the preview says so in red.
+TEST_F(DialogScreenshots, PreviewOfAMissingPersonalFile) {
+  job.bodyText = Sjis("((name))様 請求書の送付\r\nいつもお世話になっております。\r\n");
+  job.recipientLines = Utf8ToSjis(kPeople[0]) + "\r\n";
+  ASSERT_EQ(job.AddAttachment(0, "/nonexistent/請求書/((regist)).pdf"), 0);
+  PreviewDialog dialog(&main, job, settings);
+  EXPECT_FALSE(dialog.ProblemLabel()->isHidden());
+  Show(dialog, "preview_personal");
 }
 
 TEST_F(DialogScreenshots, VersionInformation) {

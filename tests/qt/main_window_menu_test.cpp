@@ -43,12 +43,14 @@ TEST_F(MainWindowMenu, HasEveryItemAccessKeyAndShortcutInOrder) {
         {"ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)", 57665, ""}}},
       {"操作(&O)",
        {{"送信(&S)", 32778, ""},
+        {"テスト送信(&Y)...", 32795, ""},
         {nullptr, 0, ""},
         {"送信先アドレス追加(&A)", 32774, ""},
         {"送信先アドレス選択して取消し(&C)", 32783, ""},
         {"送信先アドレス全て取消し(&D)", 32775, ""},
         {nullptr, 0, ""},
         {"添付ファイル追加(&T)", 32779, ""},
+        {"個別の添付ファイルを追加(&I)...", 32796, ""},
         {"添付ファイル選択して取消し(&E)", 32784, ""},
         {"添付ファイル全て取消し(&F)", 32776, ""},
         {nullptr, 0, ""},
@@ -86,8 +88,10 @@ TEST_F(MainWindowMenu, HasEveryItemAccessKeyAndShortcutInOrder) {
           << want[i].text;
     }
   }
-  // There is no web page to open; everything else can be chosen.
+  // There is no web page to open, and no recipient for a test send yet;
+  // everything else can be chosen.
   EXPECT_FALSE(frame->CommandAction(32791)->isEnabled());
+  EXPECT_FALSE(frame->CommandAction(32795)->isEnabled());
   EXPECT_TRUE(frame->CommandAction(32778)->isEnabled());
   EXPECT_TRUE(frame->findChildren<QToolBar*>().isEmpty());
 }

@@ -225,13 +225,14 @@ name=$(xdotool getwindowname "$main")
 [ "$name" = "案内.txt - Velkaro" ] || fail "window title is '$name'"
 
 # --- Tab: into the editor (open, path, exit, editor), to the end of the
-# text, once round the whole form (14 controls) and back into the editor;
+# text, once round the whole form (15 controls: the test send button
+# counts, as the command line gave a recipient) and back into the editor;
 # Shift+Tab out and Tab in again; then Ctrl+Tab types the one TAB ---
 xdotool mousemove --window "$main" 5 5 2>/dev/null
 key Tab Tab Tab
 key ctrl+End
 xdotool type --delay 50 "Z"
-for _ in $(seq 14); do key Tab; done
+for _ in $(seq 15); do key Tab; done
 xdotool type --delay 50 "W"
 key shift+Tab
 key Tab

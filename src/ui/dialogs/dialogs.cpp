@@ -6,9 +6,11 @@
 #include "job/send_job.h"
 #include "platform/platform.h"
 #include "ui/dialogs/address_dialogs.h"
+#include "ui/dialogs/personal_attachment_dialog.h"
 #include "ui/dialogs/preview_dialog.h"
 #include "ui/dialogs/server_dialog.h"
 #include "ui/dialogs/settings_sheet.h"
+#include "ui/dialogs/test_send_dialog.h"
 #include "ui/dialogs/version_dialog.h"
 
 namespace velkaro::ui {
@@ -26,9 +28,10 @@ std::optional<std::string> RunAddressEditDialog(QWidget* parent, const std::stri
 }
 
 bool RunSettingsSheet(QWidget* parent, Settings& settings) {
-  dialogs::SettingsSheet sheet(parent, settings.record, settings.GetProgramFolder());
+  dialogs::SettingsSheet sheet(parent, settings.record, settings.GetProgramFolder(), &settings.ini);
   if (sheet.exec() != QDialog::Accepted) return false;
   sheet.TakeBack(settings.record);
+  sheet.TakeBackMail(settings.ini);
   return true;
 }
 
@@ -42,6 +45,19 @@ void RunPreviewDialog(QWidget* parent, const SendJob& job, const Settings& setti
   dialogs::PreviewDialog dialog(parent, job, settings);
   dialog.SetWarning(warning);
   dialog.exec();
+}
+
+std::optional<TestSendRequest> RunTestSendDialog(QWidget* parent, const std::string& recipientLines,
+                                                 const std::string& address, int index) {
+  dialogs::TestSendDialog dialog(parent, recipientLines, address, index);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return TestSendRequest{.address = dialog.Address(), .index = dialog.Index()};
+}
+
+std::optional<std::string> RunPersonalAttachmentDialog(QWidget* parent, const std::string& folder) {
+  dialogs::PersonalAttachmentDialog dialog(parent, folder);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Pattern();
 }
 
 void RunVersionDialog(QWidget* parent) {

@@ -24,8 +24,9 @@ std::optional<std::string> RunAddressSelectDialog(QWidget* parent, const std::st
 // (header line and one line per row), or nothing when cancelled.
 std::optional<std::string> RunAddressEditDialog(QWidget* parent, const std::string& addressBook);
 
-// Settings sheet "環境設定" (pages "全体" and "サウンド"); edits
-// `settings.record` and returns true on OK. The caller writes the file.
+// Settings sheet "環境設定" (pages "全体", "サウンド" and "メール"); edits
+// `settings.record` and `settings.ini` and returns true on OK. The caller
+// writes both files.
 bool RunSettingsSheet(QWidget* parent, Settings& settings);
 
 // Server dialog "メールサーバと差出人情報の設定": edits `settings.record`
@@ -39,6 +40,21 @@ bool RunServerDialog(QWidget* parent, Settings& settings);
 // would refuse).
 void RunPreviewDialog(QWidget* parent, const SendJob& job, const Settings& settings,
                       const QString& warning = {});
+
+// What the test send dialog was answered with.
+struct TestSendRequest {
+  std::string address;  // Shift_JIS (an address is ASCII)
+  int index = 0;        // recipient line, 0-based
+};
+
+// Test send "テスト送信" for the job's recipient lines (at least one),
+// offering `address` and recipient line `index`; nothing when cancelled.
+std::optional<TestSendRequest> RunTestSendDialog(QWidget* parent, const std::string& recipientLines,
+                                                 const std::string& address, int index);
+
+// "個別の添付ファイルを追加": the path pattern typed (UTF-8), starting in
+// `folder`; nothing when cancelled.
+std::optional<std::string> RunPersonalAttachmentDialog(QWidget* parent, const std::string& folder);
 
 // Version information.
 void RunVersionDialog(QWidget* parent);

@@ -87,6 +87,25 @@ constexpr int kBodyFontPixels = 12;
 void Tell(const std::string& utf8, MsgIcon icon) {
   CurrentPlatform().MessageBox(Utf8ToSjis(utf8), MsgButtons::Ok, icon);
 }
+
+// The attachment paths of a mail (file-system bytes, each ended by CR LF).
+QStringList AttachmentPaths(const std::string& list) {
+  QStringList paths;
+  std::size_t start = 0;
+  while (start < list.size()) {
+    std::size_t end = list.find("\r\n", start);
+    if (end == std::string::npos) end = list.size();
+    if (end > start) paths << PathToField(list.substr(start, end - start));
+    start = end + 2;
+  }
+  return paths;
+}
+
+QString FileNames(const QStringList& paths) {
+  QStringList names;
+  for (const QString& path : paths) names << path.section(QLatin1Char('/'), -1);
+  return names.join(QStringLiteral(", "));
+}
 }  // namespace
 
 QString CharsetLineText(CharsetSetting setting, const CharsetChoice& choice) {
@@ -114,7 +133,7 @@ PreviewDialog::PreviewDialog(QWidget* parent, const SendJob& job, const Settings
   setFont(DialogFont());
   setModal(true);
   const DialogUnits u = Units();
-  resize(u.X(318), u.Y(196));
+  resize(u.X(318), u.Y(226));
 
   list_ = MakeReportList(this, model_, false);
   list_->setGeometry(u.Rect(8, 2, 240, 64));
@@ -139,11 +158,19 @@ PreviewDialog::PreviewDialog(QWidget* parent, const SendJob& job, const Settings
   eml_ = MakeButton(this, QStringLiteral("EMLとして保存"), u.Rect(260, 88, 50, 14));
   // Without recipients there is no mail to save.
   eml_->setEnabled(model_->rowCount() > 0);
-  body_->setGeometry(u.Rect(8, 106, 304, 86));
+  MakeLabel(this, QStringLiteral("添付"), u.Rect(8, 108, 23, 8));
+  attachments_ = new QLineEdit(this);
+  attachments_->setReadOnly(true);
+  attachments_->setGeometry(u.Rect(36, 106, 276, 14));
+  problem_ = new QLabel(this);
+  problem_->setTextFormat(Qt::PlainText);
+  problem_->setGeometry(u.Rect(8, 122, 304, 10));
+  problem_->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
+  body_->setGeometry(u.Rect(8, 136, 304, 86));
   warning_ = new QPlainTextEdit(this);
   warning_->setReadOnly(true);
   warning_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  warning_->setGeometry(u.Rect(8, 106, 304, 40));
+  warning_->setGeometry(u.Rect(8, 136, 304, 40));
   warning_->setStyleSheet(QStringLiteral("QPlainTextEdit { color: #b00000; }"));
   warning_->hide();
 
@@ -157,6 +184,8 @@ PreviewDialog::PreviewDialog(QWidget* parent, const SendJob& job, const Settings
   grow_.Follow(warning_, GrowWithWindow::Width);
   grow_.Follow(subject_, GrowWithWindow::Width);
   grow_.Follow(charset_, GrowWithWindow::Width);
+  grow_.Follow(attachments_, GrowWithWindow::Width);
+  grow_.Follow(problem_, GrowWithWindow::Width);
   grow_.Follow(eml_, GrowWithWindow::MoveRight);
   grow_.Follow(list_, GrowWithWindow::Width);
   grow_.Follow(close_, GrowWithWindow::MoveRight);
@@ -186,9 +215,20 @@ void PreviewDialog::ShowForRow(int row) {
   subject_->setCursorPosition(0);
   body_->setPlainText(qt::FromSjis(mail.body));
   // Decided on this mail's own texts, as the send run decides it.
-  charset_->setText(
-      CharsetLineText(charsetSetting_, ChooseCharset(charsetSetting_, job_.MailContentOf(row))));
+  const MailContent content = job_.MailContentOf(row);
+  charset_->setText(CharsetLineText(charsetSetting_, ChooseCharset(charsetSetting_, content)));
   charset_->setCursorPosition(0);
+  // A file per recipient makes each mail's attachments its own.
+  const QStringList paths = AttachmentPaths(content.attachmentList);
+  attachments_->setText(paths.isEmpty() ? QStringLiteral("(なし)") : FileNames(paths));
+  attachments_->setToolTip(paths.join(QLatin1Char('\n')));
+  attachments_->setCursorPosition(0);
+  // One line: several problems are joined.
+  QString problem = row >= 0 ? qt::FromSjis(job_.PersonalProblemOf(row)).trimmed() : QString();
+  problem.replace(QStringLiteral("\r\n"), QStringLiteral("  "));
+  problem_->setText(problem);
+  problem_->setToolTip(problem);
+  problem_->setVisible(!problem.isEmpty());
 }
 
 void PreviewDialog::SetWarning(const QString& text) {

@@ -13,6 +13,7 @@
 #include "mail/message_writer.h"
 #include "ui/dialogs/dialog_frame.h"
 
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -47,6 +48,10 @@ class PreviewDialog : public QDialog {
   QPushButton* CloseButton() const { return close_; }
   QLineEdit* CharsetEdit() const { return charset_; }
   QPushButton* EmlButton() const { return eml_; }
+  // The shown mail's own attachments (file names; the paths in the tool
+  // tip) and, in red, why that recipient cannot get the mail.
+  QLineEdit* AttachmentsEdit() const { return attachments_; }
+  QLabel* ProblemLabel() const { return problem_; }
   // A warning above the body (characters the send would refuse); empty
   // takes it away and gives the body its room back.
   void SetWarning(const QString& text);
@@ -73,6 +78,8 @@ class PreviewDialog : public QDialog {
   QPushButton* substitute_;
   QLineEdit* charset_;
   QPushButton* eml_;
+  QLineEdit* attachments_;
+  QLabel* problem_;
   QPlainTextEdit* warning_;
   // The folder chosen last while the dialog is open; the folder dialog
   // starts there the next time.

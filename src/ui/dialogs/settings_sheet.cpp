@@ -14,8 +14,10 @@
 
 #include "core/encoding.h"
 #include "core/zentool.h"
+#include "data/velkaro_ini.h"
 #include "platform/platform.h"
 #include "ui/dialogs/dialog_frame.h"
+#include "ui/dialogs/settings_mail_page.h"
 
 namespace velkaro::ui::dialogs {
 namespace {
@@ -130,10 +132,11 @@ std::string FolderOfChosenPath(const std::string& path) {
 // --- sheet ------------------------------------------------------------------
 
 SettingsSheet::SettingsSheet(QWidget* parent, const SettingsRecord& record,
-                             std::string programFolder)
+                             std::string programFolder, const VelkaroIni* ini)
     : QDialog(parent),
       record_(record),
       programFolder_(std::move(programFolder)),
+      ini_(ini),
       tabs_(new QTabWidget(this)) {
   setWindowTitle(QStringLiteral("環境設定"));
   setFont(DialogFont());
@@ -141,6 +144,10 @@ SettingsSheet::SettingsSheet(QWidget* parent, const SettingsRecord& record,
 
   tabs_->addTab(BuildGeneralPage(), QStringLiteral("全体"));
   tabs_->addTab(BuildSoundPage(), QStringLiteral("サウンド"));
+  if (ini_ != nullptr) {
+    mailPage_ = new MailSettingsPage;
+    tabs_->addTab(mailPage_, QStringLiteral("メール"));
+  }
   tabs_->setCurrentIndex(General);
 
   auto* buttons = new QDialogButtonBox(this);
@@ -233,7 +240,31 @@ void SettingsSheet::InitSoundPage() {
 }
 
 bool SettingsSheet::PageInitialized(Page page) const {
-  return page == General ? generalInitialized_ : soundInitialized_;
+  switch (page) {
+    case General: return generalInitialized_;
+    case Sound: return soundInitialized_;
+    default: return mailInitialized_;
+  }
+}
+
+void SettingsSheet::ShowPage(Page page) {
+  if (tabs_->currentIndex() == page) return;
+  revertingPage_ = true;
+  tabs_->setCurrentIndex(page);
+  revertingPage_ = false;
+  shownPage_ = page;
+}
+
+bool SettingsSheet::MailAcceptable() {
+  if (!mailInitialized_) return true;
+  const std::vector<QString> refused = mailPage_->Refused(*ini_);
+  if (refused.empty()) return true;
+  QString text = QStringLiteral("次の項目の値は使えません。直してください。\r\n");
+  for (const QString& caption : refused) text += QStringLiteral("  ") + caption + "\r\n";
+  ShowPage(Mail);
+  CurrentPlatform().MessageBox(FieldToSjis(text), MsgButtons::Ok, MsgIcon::Exclamation);
+  if (QWidget* field = mailPage_->FirstRefusedField(*ini_)) field->setFocus();
+  return false;
 }
 
 bool SettingsSheet::SpeedAcceptable() {
@@ -254,6 +285,10 @@ void SettingsSheet::PageChanged(int index) {
     }
   }
   if (index == Sound && !soundInitialized_) InitSoundPage();
+  if (index == Mail && mailPage_ != nullptr && !mailInitialized_) {
+    mailPage_->Init(*ini_);
+    mailInitialized_ = true;
+  }
   shownPage_ = index;
 }
 
@@ -271,7 +306,12 @@ void SettingsSheet::accept() {
       return;
     }
   }
+  if (!MailAcceptable()) return;
   QDialog::accept();
+}
+
+void SettingsSheet::TakeBackMail(VelkaroIni& ini) const {
+  if (mailInitialized_) mailPage_->TakeBack(ini);
 }
 
 void SettingsSheet::TakeBack(SettingsRecord& record) const {

@@ -1,6 +1,8 @@
 // The settings sheet "環境設定": the general page "全体" (exit question,
-// title-in, sending speed, default folders) and the sound page "サウンド"
-// (four sound events, each with its own file and a test button). The sheet
+// title-in, sending speed, default folders), the sound page "サウンド"
+// (four sound events, each with its own file and a test button) and, when
+// the sheet is given the ini, the mail page "メール" (see
+// settings_mail_page.h). The sheet
 // works on a copy of the record; OK takes back the values of the pages that
 // were shown, so a page never seen cannot overwrite anything.
 #pragma once
@@ -17,7 +19,13 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 
+namespace velkaro {
+class VelkaroIni;
+}  // namespace velkaro
+
 namespace velkaro::ui::dialogs {
+
+class MailSettingsPage;
 
 // An integer edit with arrows. Unlike a spin box it keeps whatever the user
 // typed, so that the sheet can say what is wrong with it; the arrows and
@@ -45,17 +53,23 @@ std::string FolderOfChosenPath(const std::string& path);
 
 class SettingsSheet : public QDialog {
  public:
-  enum Page { General = 0, Sound = 1 };
+  enum Page { General = 0, Sound = 1, Mail = 2 };
   static constexpr int kSpeedLow = 1;
   static constexpr int kSpeedHigh = 100;
   static constexpr int kPathLimit = 255;
   static constexpr int kFolders = 3;  // body, attachments, setup files
 
-  SettingsSheet(QWidget* parent, const SettingsRecord& record, std::string programFolder);
+  // Without `ini` the sheet has no mail page; with it, `ini` must outlive
+  // the sheet (it is only read: OK tries the page's values on a copy).
+  SettingsSheet(QWidget* parent, const SettingsRecord& record, std::string programFolder,
+                const VelkaroIni* ini = nullptr);
 
   // The values of every page that was shown, into `record`; the fields of
   // a page never shown are left alone.
   void TakeBack(SettingsRecord& record) const;
+  // The mail page's values into `ini`, when the page was shown.
+  void TakeBackMail(VelkaroIni& ini) const;
+  MailSettingsPage* MailPage() const { return mailPage_; }
   bool PageInitialized(Page page) const;
 
   void accept() override;
@@ -86,6 +100,9 @@ class SettingsSheet : public QDialog {
   void PageChanged(int index);
   // The speed, after the framework's message when it is not acceptable.
   bool SpeedAcceptable();
+  // Names the mail page's refused values and goes to the page; false then.
+  bool MailAcceptable();
+  void ShowPage(Page page);
   void BrowseFolder(int i);
   void BrowseSound(int i);
   void TestSound(int i);
@@ -96,6 +113,9 @@ class SettingsSheet : public QDialog {
   std::string programFolder_;
   bool generalInitialized_ = false;
   bool soundInitialized_ = false;
+  bool mailInitialized_ = false;
+  const VelkaroIni* ini_ = nullptr;
+  MailSettingsPage* mailPage_ = nullptr;
   int shownPage_ = General;
   bool revertingPage_ = false;
 
