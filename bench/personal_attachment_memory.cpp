@@ -9,7 +9,7 @@
 // that its designed waits (a few hundred milliseconds a mail) take no time,
 // as in the soak test. Each run goes in a process of its own, forked from a
 // small parent, and its peak is read from the kernel (VmHWM, reset first
-// through /proc/self/clear_refs).
+// through /proc/self/clear_refs) after one warming mail.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -136,6 +136,15 @@ int RunJob(const std::string& home, int port, const std::string& personalFolder,
   job->recipientLines = RecipientLines();
   if (!personalFolder.empty()) job->attachments.push_back({"((regist)).pdf", personalFolder});
 
+  // One mail first, the same way: the program's own code and tables for
+  // attachments (Base64, media types, part headers) are paged in the first
+  // time they run. Those pages are the same for any attachment size and any
+  // number of mails, so they are not what this run is measured for.
+  const std::string all = job->recipientLines;
+  job->recipientLines = all.substr(0, all.find("\r\n") + 2);
+  if (const int warm = job->RunSendJob(); warm != 0) return warm;
+  job->recipientLines = all;
+
   std::ofstream("/proc/self/clear_refs") << "5";  // VmHWM := VmRSS
   const long before = StatusKb("VmRSS:");
   const int result = job->RunSendJob();
@@ -218,7 +227,8 @@ int main(int argc, char** argv) {
     with = with < 0 ? attached : std::min(with, attached);
   }
   const std::size_t stored = StoredMails(dir.File("received"));
-  const std::size_t sent = 2u * kRepeats * static_cast<std::size_t>(gRecipients);
+  // Every run sends its warming mail too.
+  const std::size_t sent = 2u * kRepeats * static_cast<std::size_t>(gRecipients + 1);
   if (stored != sent) {
     std::fprintf(stderr, "the runs did not send every mail (%zu stored of %zu)\n", stored, sent);
     return 1;

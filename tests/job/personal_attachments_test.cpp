@@ -8,10 +8,12 @@
 
 #include "core/encoding.h"
 #include "core/zentool.h"
+#include "job/eml_export.h"
 #include "job/personal_files.h"
 #include "job/personalise.h"
 #include "job/run_fixture.h"
 #include "job/send_log.h"
+#include "job/send_setup.h"
 #include "mail/message_writer.h"
 
 namespace velkaro::testing {
@@ -229,6 +231,34 @@ TEST_F(PersonalRunTest, ATestSendOfARecipientWithoutAFileIsRefusedButAnotherGoes
   EXPECT_EQ(receiver.Connects(), 0);
   EXPECT_EQ(job->RunTestSend(2, "t@example.jp"), 0);
   EXPECT_EQ(receiver.Mails().size(), 1u);
+}
+
+TEST_F(PersonalRunTest, ASetupFileKeepsThePatternAsItIs) {
+  Attach();  // no personal file exists yet: the row is taken all the same
+  const std::string text = BuildSendSetupText(*job);
+  EXPECT_NE(SjisToUtf8(text).find("inv_((regist)).bin"), std::string::npos);
+  SendJob other(*settings);
+  ASSERT_EQ(ReadSendSetupText(other, text, ""), 0);
+  ASSERT_EQ(other.attachments.size(), 2u);
+  EXPECT_EQ(other.AttachmentPath(0), dir.File("inv_((regist)).bin"));
+  EXPECT_TRUE(other.IsPersonalAttachment(0));
+}
+
+TEST_F(PersonalRunTest, TheEmlExportSkipsARecipientTheRunWouldSkip) {
+  Files({"1001", "1003"});
+  Attach();
+  ASSERT_EQ(settings->ini.Set("onRecipientFailure", "continue"), 0);
+  const EmlExport goingOn = ExportEml(*job, dir.File("eml1"));
+  EXPECT_EQ(goingOn.error, "");
+  EXPECT_EQ(goingOn.written, 2);
+  ASSERT_EQ(goingOn.skipped.size(), 1u);
+  EXPECT_NE(goingOn.skipped[0].find("inv_1002.bin"), std::string::npos);
+  EXPECT_NE(ReadBytes(dir.File("eml1/0003_c1003@example.jp.eml")).find(FileBase64("1003")),
+            std::string::npos);
+  ASSERT_EQ(settings->ini.Set("onRecipientFailure", "stop"), 0);
+  const EmlExport stopping = ExportEml(*job, dir.File("eml2"));
+  EXPECT_NE(stopping.error, "");
+  EXPECT_EQ(stopping.written, 1);
 }
 
 }  // namespace
