@@ -75,6 +75,15 @@ bool StderrIsTerminal() {
   return term == nullptr || std::string(term) != "dumb";
 }
 
+// What happened to the one mail that failed, from the run's details.
+void WriteFailedTranscript(const SendJob& job, const std::string& which) {
+  const std::string transcript = LastTranscript(job.sendDetails);
+  if (transcript.empty()) return;
+  Write(stderr, "--- what happened to " + which + " ---\n" + ForTerminal(transcript));
+  if (transcript.back() != '\n') Write(stderr, "\n");
+  Write(stderr, "---\n");
+}
+
 int TerminalColumns() {
   winsize size{};
   if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
@@ -359,14 +368,7 @@ int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
   platform.SetMessageSink(nullptr);
   platform.SetCommandTarget(nullptr);
 
-  if (result > run_result::kMailFailed) {
-    const std::string transcript = LastTranscript(job.sendDetails);
-    if (!transcript.empty()) {
-      Write(stderr, "--- what happened to the mail that failed ---\n" + ForTerminal(transcript));
-      if (transcript.back() != '\n') Write(stderr, "\n");
-      Write(stderr, "---\n");
-    }
-  }
+  if (result > run_result::kMailFailed) WriteFailedTranscript(job, "the mail that failed");
   job.onRunEvent = nullptr;
   const int total = Zentool().ZenCountLines(job.recipientLines);
   std::string explanation = ResultExplanation(result, display.CurrentMail(), total);
@@ -448,14 +450,7 @@ int TestSendRun(SendJob& job, const CliOptions& options, HeadlessPlatform& platf
   signal(SIGINT, SIG_DFL);
   platform.SetCommandTarget(nullptr);
 
-  if (result > run_result::kMailFailed) {
-    const std::string transcript = LastTranscript(job.sendDetails);
-    if (!transcript.empty()) {
-      Write(stderr, "--- what happened to the test mail ---\n" + ForTerminal(transcript));
-      if (transcript.back() != '\n') Write(stderr, "\n");
-      Write(stderr, "---\n");
-    }
-  }
+  if (result > run_result::kMailFailed) WriteFailedTranscript(job, "the test mail");
   Write(stderr, std::string(kProgramName) + ": " +
                     TestSendReport(result, number, recipient, *options.testTo) + " (exit status " +
                     std::to_string(result) + ")\n");

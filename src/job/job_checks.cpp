@@ -2,6 +2,7 @@
 // transport refuse a mail for sure is found here, so that a run never
 // stops half-way through its recipients for a fault that was there from
 // the start, and no byte of a bad address ever reaches the server.
+#include <functional>
 #include <string>
 
 #include "core/encoding.h"
@@ -77,28 +78,35 @@ std::string SenderProblem(const std::string& address) {
   return {};
 }
 
-// One line per bad recipient address, in recipient order. The lines are
-// walked once: a run may have many thousands of recipients.
-std::string RecipientProblems(const std::string& recipientLines) {
-  Zentool z;
+// The lines `problemOf` gives for the recipient lines (number from 1, the
+// line with its CR LF), in recipient order: the first few named, the rest
+// counted in `moreText`. The lines are walked once: a run may have many
+// thousands of recipients.
+std::string NameBadRecipients(
+    const std::string& recipientLines, const char* moreText,
+    const std::function<std::string(int number, const std::string& line)>& problemOf) {
   std::string named;
   int bad = 0;
   int number = 0;
   for (std::size_t start = 0, end = recipientLines.find("\r\n"); end != std::string::npos;
        start = end + 2, end = recipientLines.find("\r\n", start)) {
-    ++number;
-    // The line with its CR LF, exactly as the run splits it into fields.
-    const std::string line = recipientLines.substr(start, end + 2 - start);
-    const std::string problem =
-        RecipientProblem(number, z.ZenGetTabItem(line, 2), z.ZenGetTabItem(line, 3));
+    const std::string problem = problemOf(++number, recipientLines.substr(start, end + 2 - start));
     if (problem.empty()) continue;
     if (++bad <= kNamedRecipients) named += problem;
   }
   if (bad > kNamedRecipients) {
-    named += Sjis("ほかに ") + std::to_string(bad - kNamedRecipients) +
-             Sjis("件の送信先のメールアドレスにも問題があります。\r\n");
+    named += Sjis("ほかに ") + std::to_string(bad - kNamedRecipients) + Sjis(moreText);
   }
   return named;
+}
+
+std::string RecipientProblems(const std::string& recipientLines) {
+  return NameBadRecipients(recipientLines, "件の送信先のメールアドレスにも問題があります。\r\n",
+                           [](int number, const std::string& line) {
+                             Zentool z;
+                             return RecipientProblem(number, z.ZenGetTabItem(line, 2),
+                                                     z.ZenGetTabItem(line, 3));
+                           });
 }
 
 }  // namespace
@@ -119,28 +127,17 @@ std::string SendJob::PersonalProblems() const {
   const MailExtras extras = MailExtrasOf(settings_.ini);
   const PlaceholderWordList words = PlaceholderWordsOf(settings_.record);
   const std::time_t at = substitutionTime != 0 ? substitutionTime : CurrentPlatform().Now();
-  std::string named;
-  int bad = 0;
-  int number = 0;
-  for (std::size_t start = 0, end = recipientLines.find("\r\n"); end != std::string::npos;
-       start = end + 2, end = recipientLines.find("\r\n", start)) {
-    ++number;
-    const std::string line = recipientLines.substr(start, end + 2 - start);
-    // Only the file names and the link: personalising every body here
-    // would cost a pass over the text per recipient.
-    const std::string problem =
-        RecipientFilesAndLinkProblem(words, attachmentPaths, extras, line, at);
-    if (problem.empty()) continue;
-    if (++bad <= kNamedRecipients) {
-      named += Sjis("送信先( ") + std::to_string(number) + Sjis("件目 ") +
-               ShownValue(Zentool().ZenGetTabItem(line, 2)) + " ): " + problem + "\r\n";
-    }
-  }
-  if (bad > kNamedRecipients) {
-    named += Sjis("ほかに ") + std::to_string(bad - kNamedRecipients) +
-             Sjis("件の送信先にも個別の問題があります。\r\n");
-  }
-  return named;
+  // Only the file names and the link: personalising every body here
+  // would cost a pass over the text per recipient.
+  return NameBadRecipients(recipientLines, "件の送信先にも個別の問題があります。\r\n",
+                           [&](int number, const std::string& line) {
+                             const std::string problem = RecipientFilesAndLinkProblem(
+                                 words, attachmentPaths, extras, line, at);
+                             if (problem.empty()) return problem;
+                             return Sjis("送信先( ") + std::to_string(number) + Sjis("件目 ") +
+                                    ShownValue(Zentool().ZenGetTabItem(line, 2)) +
+                                    " ): " + problem + "\r\n";
+                           });
 }
 
 std::string SendJob::CheckProblems() const {
