@@ -16,8 +16,20 @@ std::string Choices(const IniField& field) {
   return list;
 }
 
-std::string Refusal(const IniField& field, const std::string& value) {
-  if (value.find_first_of("\r\n") != std::string::npos) {
+// A value as the terminal shows it: a control byte from a hand-edited file
+// (an escape sequence) would act on the terminal instead of being seen.
+std::string Shown(const std::string& value) {
+  std::string shown = value;
+  for (char& c : shown) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) c = '?';
+  }
+  return shown;
+}
+
+std::string Refusal(const IniField& field, const std::string& raw) {
+  const std::string value = Shown(raw);
+  if (raw.find_first_of("\r\n") != std::string::npos) {
     return field.key + " must not contain line ends";
   }
   if (!field.choices.empty()) {

@@ -44,8 +44,11 @@ int MailConnection::SmtpSendEnvelope() {
       {"MAIL FROM:<" + FieldText(server.senderAddress) + ">\r\n", "250", {1, 2, 3}, 1}};
   const std::vector<std::string> recipients =
       envelopeRecipients.empty() ? std::vector<std::string>{recipientAddress} : envelopeRecipients;
+  // 251 "user not local; will forward" accepts the recipient as 250 does
+  // (RFC 5321 3.4, 4.2.2); a forwarding server would otherwise have its
+  // recipient counted as refused.
   for (const std::string& address : recipients) {
-    steps.push_back({"RCPT TO:<" + address + ">\r\n", "250", {11, 12, 13}, 2});
+    steps.push_back({"RCPT TO:<" + address + ">\r\n", "250|251", {11, 12, 13}, 2});
   }
   steps.push_back({"DATA\r\n", "354", {21, 22, 23}, 3});
   envelopeStep = 0;

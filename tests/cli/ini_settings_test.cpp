@@ -110,6 +110,19 @@ TEST(IniSettings, ValuesReadAsTheirDefaultAreWarnedAbout) {
   EXPECT_NE(warnings[0].find("using 'none'"), std::string::npos);
 }
 
+// A refused value is shown without its control bytes: an escape sequence
+// written into the file must not reach the terminal as one.
+TEST(IniSettings, AWarningShowsNoControlByteOfTheValue) {
+  TempDir dir;
+  VelkaroIni ini(dir.File("Velkaro.ini"));
+  testing::WriteBytes(ini.Path(), "[smtp]\nsmtpSecurity=\x1b[2Jtls\x07\n");
+  ASSERT_EQ(ini.Load(), 0);
+  const std::vector<std::string> warnings = IniValueWarnings(ini);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("not '?[2Jtls?'"), std::string::npos) << warnings[0];
+  EXPECT_EQ(warnings[0].find('\x1b'), std::string::npos);
+}
+
 // A hand-written value that would make a bad header is not used, and the
 // user is told which and what is used instead.
 TEST(IniSettings, UnusableMailSettingsAreWarnedAboutAndShownAsTheirDefault) {

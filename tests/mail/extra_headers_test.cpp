@@ -332,6 +332,20 @@ TEST_F(ExtraMailTest, ThreeRecipientsAndEveryExtraFieldGoOutExactly) {
   EXPECT_EQ(mail.endOfDataCode, 0);
 }
 
+TEST_F(ExtraMailTest, A251ForAForwardedRecipientAcceptsItLikeA250) {
+  smtp.Expect(kMailFrom).Send("250 ok\r\n");
+  smtp.Expect(kRcptTo).Send("251 2.1.5 User not local; will forward\r\n");
+  smtp.Expect(kRcptCc).Send("250 2.1.5 ok\r\n");
+  smtp.Expect(kRcptSelf).Send("251 will forward to <sales@elsewhere.example>\r\n");
+  smtp.Expect(kData).Send("354 go ahead\r\n");
+  smtp.ExpectThrough(kEndData).Send("250 2.0.0 queued\r\n");
+  Open();
+
+  EXPECT_EQ(mail.SendOneMail(Record()), 0);
+  EXPECT_EQ(smtp.Mismatch(), "");
+  EXPECT_TRUE(smtp.Finished());
+}
+
 TEST_F(ExtraMailTest, CcNameBeyondJisMakesTheWholeMailUtf8) {
   smtp.Expect(kMailFrom).Send("250 ok\r\n").Expect(kRcptTo).Send("250 ok\r\n");
   smtp.Expect(kData).Send("354 go ahead\r\n").ExpectThrough(kEndData).Send("250 queued\r\n");
