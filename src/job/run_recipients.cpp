@@ -77,10 +77,15 @@ int SendJob::SendToRecipient(RunState& run, int index) {
   run.runLog += Sjis("    送信先: ") + name + "<" + address + ">\r\n";
   run.runLog += Sjis("    保存文: ") + Utf8ToSjis(archive) +
                 (saved ? "" : Sjis(" (保存できませんでした)")) + "\r\n";
+  std::string& names = results[static_cast<std::size_t>(index)].attachments;
   for (std::size_t from = 0, end = content.attachmentList.find("\r\n"); end != std::string::npos;
        from = end + 2, end = content.attachmentList.find("\r\n", from)) {
-    run.runLog +=
-        Sjis("    添付　: ") + Utf8ToSjis(content.attachmentList.substr(from, end - from)) + "\r\n";
+    const std::string path = content.attachmentList.substr(from, end - from);
+    run.runLog += Sjis("    添付　: ") + Utf8ToSjis(path) + "\r\n";
+    // The result list names each recipient's own files when they differ.
+    if (run.personalRows) {
+      names += (names.empty() ? "" : "; ") + Zentool().ZenSplitPath(PathPart::NameExtension, path);
+    }
   }
 
   const int attempts = run.policy.continueOnFailure ? 1 + run.policy.retries : 1;
@@ -127,7 +132,8 @@ int SendJob::SendAttempt(RunState& run, int index, const MailContent& content, i
   if (run.journalStuck) {
     // The journal could neither take this mail nor be removed: the mail was
     // not ended, and no further mail goes out unrecorded.
-    result = RecipientResult{result.name, result.address, MailOutcome::NotSent, 0, {}, result.line};
+    result =
+        RecipientResult{result.name, result.address, MailOutcome::NotSent, 0, {}, result.line, {}};
     sendDetails += mail.GetTranscript();
     return run_result::kJournalFailed;
   }

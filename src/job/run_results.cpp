@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "core/atomic_file.h"
@@ -46,13 +47,21 @@ const std::vector<RunResultMeaning>& RunResultMeanings() {
 }
 
 std::string FormatResultCsv(const std::vector<RecipientResult>& results) {
-  std::string csv =
-      "\xEF\xBB\xBF" + FormatCsvRecord({"no", "name", "address", "outcome", "code", "reply"});
+  const bool files = std::any_of(results.begin(), results.end(),
+                                 [](const RecipientResult& r) { return !r.attachments.empty(); });
+  std::vector<std::string> header{"no", "name", "address", "outcome", "code", "reply"};
+  if (files) header.push_back("attachments");
+  std::string csv = "\xEF\xBB\xBF" + FormatCsvRecord(header);
   for (std::size_t i = 0; i < results.size(); ++i) {
     const RecipientResult& r = results[i];
-    csv += FormatCsvRecord({std::to_string(i + 1), SjisToUtf8(r.name), SjisToUtf8(r.address),
-                            OutcomeName(r.outcome), r.code == 0 ? "" : std::to_string(r.code),
-                            SjisToUtf8(r.reply)});
+    std::vector<std::string> row{std::to_string(i + 1),
+                                 SjisToUtf8(r.name),
+                                 SjisToUtf8(r.address),
+                                 OutcomeName(r.outcome),
+                                 r.code == 0 ? "" : std::to_string(r.code),
+                                 SjisToUtf8(r.reply)};
+    if (files) row.push_back(r.attachments);
+    csv += FormatCsvRecord(row);
   }
   return csv;
 }

@@ -92,13 +92,17 @@ struct RecipientResult {
   std::string address;
   MailOutcome outcome = MailOutcome::NotSent;
   int code = 0;       // the run's code for a failed mail (101 …); 0 otherwise
-  std::string reply;  // the server's last reply line, printable ASCII
+  std::string reply;  // the server's last reply line, or why nothing was sent (Shift_JIS)
   std::string line;   // the recipient line as the run took it, with CR LF
+  // The file names the mail carried, "; " between them (UTF-8); kept only
+  // in runs with personal attachments, where they differ per recipient.
+  std::string attachments;
 };
 
 // The result list as CSV, UTF-8 with BOM (what spreadsheet programs open
 // as UTF-8), CR LF: a header row "no,name,address,outcome,code,reply" and
-// one row per recipient in list order; `code` is empty for a sent mail.
+// one row per recipient in list order; `code` is empty for a sent mail. A
+// run with personal attachments has an "attachments" column too.
 std::string FormatResultCsv(const std::vector<RecipientResult>& results);
 
 // "Log/result-YYYYMMDD-hhmmss.csv" of the run started at `start`.

@@ -70,6 +70,7 @@ int SendJob::CheckJob(RunState& run) {
   if (run.errorText.empty()) {
     for (std::size_t i = 0; i < attachments.size(); ++i) {
       run.attachmentPaths += AttachmentPath(i) + "\r\n";
+      run.personalRows = run.personalRows || IsPersonalAttachment(i);
     }
     return 0;
   }

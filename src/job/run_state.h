@@ -36,6 +36,7 @@ struct SendJob::RunState {
   std::string runLog;
   std::string errorText;
   std::string attachmentPaths;  // the rows, each followed by CR LF
+  bool personalRows = false;    // one of them names a file per recipient
   std::unique_ptr<MailConnection> connection;
   int mailsOnConnection = 0;
   bool someNotAccepted = false;  // refused or in doubt, the run going on

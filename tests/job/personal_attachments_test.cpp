@@ -162,6 +162,15 @@ TEST_F(PersonalRunTest, WithContinueTheRecipientWithoutAFileIsRefusedAndTheOther
   EXPECT_EQ(job->results[1].code, run_result::kMailFailed + mail_step::kAttachmentMissing);
   EXPECT_NE(SjisToUtf8(job->results[1].reply).find(dir.File("inv_1002.bin")), std::string::npos);
   EXPECT_EQ(job->results[2].outcome, MailOutcome::Sent);
+  // The result list names each recipient's own files.
+  EXPECT_EQ(job->results[0].attachments, "inv_1001.bin; shared.txt");
+  EXPECT_EQ(job->results[1].attachments, "");
+  const std::string csv = ReadBytes(job->resultCsvPath);
+  EXPECT_NE(csv.find("no,name,address,outcome,code,reply,attachments\r\n"), std::string::npos);
+  EXPECT_NE(csv.find("inv_1003.bin; shared.txt"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("個別の添付ファイルを開けません: " + dir.File("inv_1002.bin")),
+            std::string::npos)
+      << csv;
 }
 
 TEST_F(PersonalRunTest, AFileThatVanishesAfterTheChecksStopsTheRunAtThatMail) {

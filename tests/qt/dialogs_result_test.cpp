@@ -215,6 +215,28 @@ TEST_F(ResultListTest, AFieldWithATabOrLineBreakStaysInItsRow) {
             "1\t一 郎\tone@example.jp\t拒否\t106\t550 a b\n");
 }
 
+// A run with personal attachments shows each recipient's files, and a
+// recipient refused before sending shows why in Japanese.
+TEST_F(ResultListTest, PersonalFilesHaveAColumnOnlyWhenARunHadThem) {
+  RecipientResult sent = Result("一郎", "one@example.jp", MailOutcome::Sent, 0, "250 ok");
+  sent.attachments = "1001.pdf; 案内.pdf";
+  RecipientResult missing = Result("二郎", "two@example.jp", MailOutcome::Refused, 104,
+                                   S("個別の添付ファイルを開けません: /請求書/1002.pdf"));
+  ResultDialog& dlg = Dialog({sent, missing});
+  QTableWidget& table = *dlg.Table();
+  EXPECT_FALSE(table.isColumnHidden(ResultDialog::kAttachmentsColumn));
+  EXPECT_EQ(table.item(0, ResultDialog::kReplyColumn)->text(),
+            QStringLiteral("個別の添付ファイルを開けません: /請求書/1002.pdf"));
+  EXPECT_EQ(table.item(1, ResultDialog::kAttachmentsColumn)->text(),
+            QStringLiteral("1001.pdf; 案内.pdf"));
+  EXPECT_EQ(dialogs::ResultListText({sent}).toStdString(),
+            "No\t名前\tアドレス\t結果\tコード\tサーバーの応答\t添付ファイル\n"
+            "1\t一郎\tone@example.jp\t送信済み\t\t250 ok\t1001.pdf; 案内.pdf\n");
+
+  dlg.ShowResults({Result("三郎", "three@example.jp", MailOutcome::Sent, 0, "250 ok")}, {});
+  EXPECT_TRUE(table.isColumnHidden(ResultDialog::kAttachmentsColumn));
+}
+
 // --- the main window ---
 
 class FrameResults : public FrameTest {

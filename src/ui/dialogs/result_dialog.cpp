@@ -34,6 +34,7 @@ constexpr std::array<ColumnInfo, ResultDialog::kColumnCount> kColumns = {{
     {u"結果", 56},
     {u"コード", 26},
     {u"サーバーの応答", 120},
+    {u"添付ファイル", 120},
 }};
 
 // The order the list starts in: what needs the user's attention first.
@@ -85,8 +86,13 @@ QString OneLine(QString text) {
 }
 
 struct RowTexts {
-  QString no, name, address, outcome, code, reply;
+  QString no, name, address, outcome, code, reply, attachments;
 };
+
+bool AnyAttachments(const std::vector<RecipientResult>& results) {
+  return std::any_of(results.begin(), results.end(),
+                     [](const RecipientResult& r) { return !r.attachments.empty(); });
+}
 
 RowTexts TextsOf(const RecipientResult& r, std::size_t index) {
   return {QString::number(index + 1),
@@ -94,7 +100,8 @@ RowTexts TextsOf(const RecipientResult& r, std::size_t index) {
           OneLine(qt::FromSjis(r.address)),
           OutcomeText(r.outcome),
           r.code != 0 ? QString::number(r.code) : QString(),
-          OneLine(QString::fromLatin1(r.reply))};
+          OneLine(qt::FromSjis(r.reply)),
+          OneLine(QString::fromUtf8(r.attachments))};
 }
 
 }  // namespace
@@ -127,14 +134,16 @@ QString ResultCsvText(const std::string& csvPath) {
 }
 
 QString ResultListText(const std::vector<RecipientResult>& results) {
+  const bool files = AnyAttachments(results);
   QStringList header;
   for (const ColumnInfo& column : kColumns) header << QString::fromUtf16(column.title);
+  if (!files) header.removeLast();
   QString text = header.join(QLatin1Char('\t')) + QLatin1Char('\n');
   for (std::size_t i = 0; i < results.size(); ++i) {
     const RowTexts t = TextsOf(results[i], i);
-    text +=
-        QStringList{t.no, t.name, t.address, t.outcome, t.code, t.reply}.join(QLatin1Char('\t')) +
-        QLatin1Char('\n');
+    QStringList row{t.no, t.name, t.address, t.outcome, t.code, t.reply};
+    if (files) row << t.attachments;
+    text += row.join(QLatin1Char('\t')) + QLatin1Char('\n');
   }
   return text;
 }
@@ -221,7 +230,11 @@ void ResultDialog::ShowResults(const std::vector<RecipientResult>& results,
     auto* reply = new ResultItem(t.reply, index);
     reply->setToolTip(t.reply);
     table_->setItem(row, kReplyColumn, reply);
+    auto* files = new ResultItem(t.attachments, index);
+    files->setToolTip(t.attachments);
+    table_->setItem(row, kAttachmentsColumn, files);
   }
+  table_->setColumnHidden(kAttachmentsColumn, !AnyAttachments(results_));
   table_->setSortingEnabled(true);
   table_->sortByColumn(kOutcomeColumn, Qt::AscendingOrder);
   if (!results_.empty()) table_->scrollToTop();

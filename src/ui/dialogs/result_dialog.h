@@ -46,8 +46,18 @@ std::string RefusedLines(const std::vector<RecipientResult>& results);
 
 class ResultDialog : public QDialog {
  public:
-  enum Column { kNoColumn, kNameColumn, kAddressColumn, kOutcomeColumn, kCodeColumn, kReplyColumn };
-  static constexpr int kColumnCount = 6;
+  // The attachments column is shown only for a run with personal
+  // attachments, where each recipient's files differ.
+  enum Column {
+    kNoColumn,
+    kNameColumn,
+    kAddressColumn,
+    kOutcomeColumn,
+    kCodeColumn,
+    kReplyColumn,
+    kAttachmentsColumn
+  };
+  static constexpr int kColumnCount = 7;
 
   // `job` receives the recipients of the replace button; it must outlive
   // the dialog.
