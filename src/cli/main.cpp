@@ -75,6 +75,16 @@ bool StderrIsTerminal() {
   return term == nullptr || std::string(term) != "dumb";
 }
 
+// Ctrl-C asks the run to stop, as the window's stop button does; the log
+// is still written. A second Ctrl-C ends the program at once.
+void CatchInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
 // What happened to the one mail that failed, from the run's details.
 void WriteFailedTranscript(const SendJob& job, const std::string& which) {
   const std::string transcript = LastTranscript(job.sendDetails);
@@ -338,13 +348,7 @@ int SendRun(SendJob& job, Settings& settings, HeadlessPlatform& platform) {
   NoWindow window;
   platform.SetCommandTarget(&window);
 
-  // Ctrl-C asks the run to stop, as the window's stop button does; the
-  // log is still written. A second Ctrl-C ends the program at once.
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  action.sa_flags = SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
+  CatchInterrupt();
   bool stopAnnounced = false;
   platform.SetPumpHook([&] {
     if (interrupted == 0 || !job.Running()) return;
@@ -437,11 +441,7 @@ int TestSendRun(SendJob& job, const CliOptions& options, HeadlessPlatform& platf
       SjisToUtf8(content.recipientName) + " <" + content.recipientAddress + ">";
   NoWindow window;
   platform.SetCommandTarget(&window);
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  action.sa_flags = SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
+  CatchInterrupt();
   platform.SetPumpHook([&job] {
     if (interrupted != 0 && job.Running()) job.RequestStop();
   });

@@ -72,11 +72,13 @@ std::vector<std::string> CsvFields(const std::string& line) {
   return fields;
 }
 
-// The result list a run names on its last lines, by address: the outcome
-// and the server's reply (or the reason the mail never went out).
+// The result list a run names on its last lines, by address: the outcome,
+// the server's reply (or the reason the mail never went out) and, in these
+// runs with personal attachments, the file names the mail carried.
 struct ResultRow {
   std::string outcome;
   std::string reply;
+  std::string attachments;
 };
 
 std::map<std::string, ResultRow> ResultList(const ProgramRun& run) {
@@ -94,8 +96,8 @@ std::map<std::string, ResultRow> ResultList(const ProgramRun& run) {
        start != std::string::npos && end != std::string::npos;
        start = end, end = text.find("\r\n", start + 2)) {
     const std::vector<std::string> f = CsvFields(text.substr(start + 2, end - start - 2));
-    EXPECT_EQ(f.size(), 6u) << text;
-    if (f.size() == 6) rows[f[2]] = {f[3], f[5]};
+    EXPECT_EQ(f.size(), 7u) << text;
+    if (f.size() == 7) rows[f[2]] = {f[3], f[5], f[6]};
   }
   return rows;
 }
@@ -291,6 +293,8 @@ TEST_F(PersonalMailTest, AMissingPersonalFileStopsTheRunOrRefusesItsRecipient) {
   EXPECT_EQ(rows.at("sato@example.jp").outcome, "refused");
   EXPECT_TRUE(Contains(rows.at("sato@example.jp").reply, missing))
       << rows.at("sato@example.jp").reply;
+  EXPECT_EQ(rows.at("takahashi@example.jp").attachments, "高橋.pdf; ご利用案内.pdf");
+  EXPECT_EQ(rows.at("sato@example.jp").attachments, "");
 }
 
 // Address-book values that would take the path elsewhere are refused for
